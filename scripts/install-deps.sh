@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds and tests need, when missing.
+set -euo pipefail
+
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v g++ >/dev/null || need+=(g++)
+command -v i686-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-i686)
+command -v x86_64-w64-mingw32-g++ >/dev/null || need+=(g++-mingw-w64-x86-64)
+command -v wine >/dev/null || need+=(wine)
+[ -e /usr/lib/wine/wine64 ] || need+=(wine64)
+[ -e /usr/include/gtest/gtest.h ] || need+=(libgtest-dev)
+[ -e /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+[ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+command -v javac >/dev/null || need+=(default-jdk-headless)
+
+[ ${#need[@]} -eq 0 ] && exit 0
+if [ "$(id -u)" != 0 ]; then
+  echo "Missing Debian packages: ${need[*]}" >&2
+  echo "Install them as root: apt-get install ${need[*]}" >&2
+  exit 1
+fi
+echo "Installing: ${need[*]}"
+export DEBIAN_FRONTEND=noninteractive
+# A mirror can fail one index: retry the update, and judge by the install.
+for attempt in 1 2 3; do
+  apt-get update -q >/dev/null 2>&1 && break
+  sleep 5
+done
+for attempt in 1 2 3; do
+  apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null && exit 0
+  sleep 5
+  apt-get update -q >/dev/null 2>&1 || true
+done
+echo "Could not install: ${need[*]}" >&2
+exit 1

@@ -1,0 +1,21 @@
+// Tracked memory and formatted text: every heap block the launcher keeps is
+// zero-filled and sits behind a guard header; the outstanding-bytes counter
+// shows leaks in the exit log line.
+#pragma once
+
+#include <cstdint>
+
+// Largest text format_new and log_line produce; longer results are cut.
+const int max_text_length = 32767;
+
+void* track_alloc(int32_t length);
+// Releases a tracked block; a null address is ignored. A block that is not
+// a live tracked block is refused with the "?free() %d" line naming `site`.
+int track_free(void* data, int site);
+char* track_strdup(const char* text);
+char* format_new(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Sum of the requested lengths of all live tracked blocks.
+int32_t track_outstanding();
+
+// Starts body on a new thread at once; the handle is never released.
+void* start_thread(void (*body)());

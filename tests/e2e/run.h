@@ -1,0 +1,21 @@
+// Runs a program as a user would and collects what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct run_result {
+    int exit_code = -1;  // -1 when it did not exit normally
+    std::string out;
+    std::string err;
+    std::string command;  // for failure messages
+};
+
+// Runs `argv` (argv[0] is the program path) with the current environment
+// plus `env` ("NAME=value" entries replace or add variables), waits for it
+// and returns its exit code and both outputs.
+run_result run_program(const std::vector<std::string>& argv,
+                       const std::vector<std::string>& env = {});
+
+// The "!text [ms]" debug log lines of an output, texts only.
+std::vector<std::string> log_texts(const std::string& out);
