@@ -23,6 +23,8 @@ extern const char os_path_sep;        // '\\' on Windows, '/' on POSIX
 extern const char os_list_sep;        // ';' on Windows, ':' on POSIX
 extern const char* const os_env_path;      // "path" / "PATH"
 extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
+// Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
+extern const int os_error_invalid_data;
 
 // ---- 2. fault injection ----------------------------------------------------
 

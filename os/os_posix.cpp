@@ -27,6 +27,7 @@ const char os_path_sep = '/';
 const char os_list_sep = ':';
 const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
+const int os_error_invalid_data = EINVAL;
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 

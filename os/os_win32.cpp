@@ -18,6 +18,7 @@ const char os_path_sep = '\\';
 const char os_list_sep = ';';
 const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
+const int os_error_invalid_data = ERROR_INVALID_DATA;
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 

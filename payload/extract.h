@@ -12,3 +12,25 @@ unsigned char* descramble_section(const unsigned char* header);
 char* extract_file(const unsigned char* record, int32_t length);
 bool write_whole_file(const char* path, const void* data, size_t length);
 void make_dirs(const char* base, const char* relative);
+
+// Undoes the scrambling of `length` payload bytes; `in` and `out` may be the
+// same buffer. Position 0 is the first payload byte.
+void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length);
+
+// The plain file record: byte 0 is n, the relative path and its NUL start
+// at byte 1, the 32-bit little-endian size s sits at n + 6 and the contents
+// at n + 10. The packaging tool stores n = the path's length and zeros in
+// the four bytes between the path's NUL and the size.
+struct file_record {
+    const char* path;  // NUL-terminated inside the record
+    const unsigned char* contents;
+    uint32_t size;
+};
+// False when the record breaks its own bounds: fewer than 10 bytes, no NUL
+// before offset n + 6, or n + 10 + s beyond `length`.
+bool read_record(const unsigned char* record, int32_t length, file_record* out);
+// False for a relative path that could lead outside the folder it is joined
+// to: empty, absolute ("\" or "/" first), a drive letter, or a ".." component.
+bool record_path_safe(const char* path);
+// The full path of a written file is at most this long.
+const size_t extract_path_limit = 259;

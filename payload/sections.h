@@ -5,6 +5,15 @@
 #include <cstdint>
 
 const int32_t section_header_size = 32;
+const int section_magic_size = 15;
+
+// Byte i of the section magic. The launcher keeps no stored copy of the
+// magic, so that its own image never holds a run the scan could take for a
+// header.
+inline unsigned char section_magic_byte(int i)
+{
+    return static_cast<unsigned char>(74 + 3 * i / 2);
+}
 
 // The section hash of `length` bytes (1 for a length of 0 or less).
 uint64_t section_hash(const unsigned char* data, int32_t length);
@@ -14,8 +23,16 @@ bool header_valid(const unsigned char* header);
 // 16); 0 when there is none; -91 when its payload signature fails.
 int32_t find_section(const unsigned char* base, int32_t start, int32_t length);
 
-// Type letter and payload length of a header.
+// The two steps of find_section: the offset of the next valid header at or
+// after `start` (rounded down to 16) whose payload lies inside the file, 0
+// when there is none; and whether the payload behind a header matches its
+// signature.
+int32_t find_header(const unsigned char* base, int32_t start, int32_t length);
+bool payload_signed(const unsigned char* header);
+
+// Type letter, payload signature and payload length of a header.
 char section_type(const unsigned char* header);
+uint64_t section_signature(const unsigned char* header);
 int32_t section_payload_length(const unsigned char* header);
 
 // Maps the file read-only; its length, or -1 (resources acquired before the

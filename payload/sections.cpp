@@ -1,0 +1,119 @@
+#include "payload/sections.h"
+
+#include "os/os.h"
+
+namespace {
+
+// Little-endian fields, read byte by byte: no alignment is assumed.
+uint32_t get32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint64_t get64(const unsigned char* p)
+{
+    return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32;
+}
+
+const uint64_t hash_factor = 0x65434531;
+
+// The factor shifted by 7i mod 32 bits; the shift repeats every 32 bytes.
+struct factor_table {
+    uint64_t at[32];
+    constexpr factor_table() : at()
+    {
+        for (int i = 0; i < 32; i++) at[i] = hash_factor << (7 * i % 32);
+    }
+};
+constexpr factor_table factors;
+
+os_mapping self_mapping = {-1, nullptr, nullptr, 0};
+
+}  // namespace
+
+// Each byte contributes (factor << (7i mod 32)) * (i + b[i]); XOR lets the
+// terms be gathered in any order, so four independent accumulators keep the
+// multiplier busy instead of waiting on one chain.
+uint64_t section_hash(const unsigned char* data, int32_t length)
+{
+    if (length <= 0) return 1;
+    uint32_t n = uint32_t(length);
+    uint64_t h0 = 0, h1 = 0, h2 = 0, h3 = 0;
+    uint32_t i = 0;
+    for (; n - i >= 32; i += 32) {
+        const unsigned char* p = data + i;
+        for (uint32_t j = 0; j < 32; j += 4) {
+            h0 ^= factors.at[j] * (i + j + p[j]);
+            h1 ^= factors.at[j + 1] * (i + j + 1 + p[j + 1]);
+            h2 ^= factors.at[j + 2] * (i + j + 2 + p[j + 2]);
+            h3 ^= factors.at[j + 3] * (i + j + 3 + p[j + 3]);
+        }
+    }
+    for (; i < n; i++) h0 ^= factors.at[i % 32] * (i + data[i]);
+    return (h0 ^ h1 ^ h2 ^ h3) | 1;
+}
+
+bool header_valid(const unsigned char* header)
+{
+    for (int i = 0; i < section_magic_size; i++)
+        if (header[i] != section_magic_byte(i)) return false;
+    uint32_t check = uint32_t(section_hash(header, 28) >> 16);
+    return check == get32(header + 28);
+}
+
+int32_t find_header(const unsigned char* base, int32_t start, int32_t length)
+{
+    // 64-bit arithmetic: an offset plus a payload length never wraps.
+    for (int64_t at = start > 0 ? start & ~15 : 0; at + section_header_size < length; at += 16) {
+        const unsigned char* header = base + at;
+        if (header_valid(header) && at + section_header_size + get32(header + 24) <= length)
+            return int32_t(at);
+    }
+    return 0;
+}
+
+bool payload_signed(const unsigned char* header)
+{
+    uint64_t hash = section_hash(header + section_header_size, section_payload_length(header));
+    return hash * section_signature(header) == 1;
+}
+
+int32_t find_section(const unsigned char* base, int32_t start, int32_t length)
+{
+    int32_t at = find_header(base, start, length);
+    if (at > 0 && !payload_signed(base + at)) return -91;
+    return at;
+}
+
+char section_type(const unsigned char* header)
+{
+    return char(header[15]);
+}
+
+uint64_t section_signature(const unsigned char* header)
+{
+    return get64(header + 16);
+}
+
+int32_t section_payload_length(const unsigned char* header)
+{
+    return int32_t(get32(header + 24));
+}
+
+int32_t map_self(const char* path, const unsigned char** base)
+{
+    int32_t length = os_map_file(path, &self_mapping);
+    *base = static_cast<const unsigned char*>(self_mapping.view);
+    return self_mapping.view ? length : -1;
+}
+
+int unmap_self()
+{
+    os_unmap_file(&self_mapping);
+    return 0;
+}
+
+bool file_exists(const char* path)
+{
+    return os_file_exists(path);
+}

@@ -1,0 +1,262 @@
+#include "launcher/paths.h"
+#include "launcher/switches.h"
+#include "os/os.h"
+#include "payload/extract.h"
+#include "payload/tests/fixture.h"
+#include "payload/writer.h"
+#include "support/track.h"
+#include "tests/fs_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+
+namespace {
+
+// The rule as written, byte by byte: the oracle for the block version.
+unsigned char plain_descramble(unsigned char c, size_t i)
+{
+    return static_cast<unsigned char>(((c ^ (i % 256)) - 100) % 256);
+}
+
+TEST(Scrambling, Vectors)
+{
+    unsigned char out[3];
+    scramble_bytes(data_of("abc"), out, 3);
+    EXPECT_EQ(bytes(out, out + 3), (bytes{0xC5, 0xC7, 0xC5}));
+    const unsigned char zeros[3] = {0, 0, 0};
+    scramble_bytes(zeros, out, 3);
+    EXPECT_EQ(bytes(out, out + 3), (bytes{0x64, 0x65, 0x66}));
+    const unsigned char scrambled[3] = {0xC5, 0xC7, 0xC5};
+    descramble_bytes(scrambled, out, 3);
+    EXPECT_EQ(std::string(out, out + 3), "abc");
+}
+
+TEST(Scrambling, IndexWrapsEvery256Bytes)
+{
+    bytes plain(600, 'z'), scrambled(600);
+    scramble_bytes(plain.data(), scrambled.data(), plain.size());
+    EXPECT_EQ(scrambled[0], scrambled[256]);
+    EXPECT_EQ(scrambled[1], scrambled[513]);
+    EXPECT_NE(scrambled[0], scrambled[1]);
+}
+
+TEST(Scrambling, BlockVersionMatchesTheRuleAndRoundTrips)
+{
+    std::mt19937 random(3);
+    bytes data(5000);
+    for (unsigned char& b : data) b = static_cast<unsigned char>(random());
+    for (size_t length : {size_t(0), size_t(1), size_t(255), size_t(256), size_t(257), size_t(4999)}) {
+        bytes out(length), back(length);
+        descramble_bytes(&data[1], out.data(), length);
+        for (size_t i = 0; i < length; i++)
+            ASSERT_EQ(out[i], plain_descramble(data[1 + i], i)) << length << " at " << i;
+        scramble_bytes(out.data(), back.data(), length);
+        EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin() + 1)) << length;
+    }
+}
+
+TEST(Scrambling, DescrambleSectionUndoesTheWholePayload)
+{
+    bytes file = image();
+    std::string plain(700, 0);
+    for (size_t i = 0; i < plain.size(); i++) plain[i] = char(i * 13);
+    std::string stored(plain.size(), 0);
+    scramble_bytes(data_of(plain), reinterpret_cast<unsigned char*>(&stored[0]), plain.size());
+    int32_t at = add_section(file, 'F', stored);
+    unsigned char* out = descramble_section(&file[size_t(at)]);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(out), plain.size()), plain);
+    track_free(out, 1);
+}
+
+// A plain record in a buffer of exactly its own size, so that any read past
+// it is caught by AddressSanitizer.
+struct record {
+    std::unique_ptr<unsigned char[]> data;
+    int32_t length;
+};
+
+record make_record(const std::string& path, const std::string& contents)
+{
+    size_t length = size_t(record_length(path.size(), uint32_t(contents.size())));
+    record r{std::unique_ptr<unsigned char[]>(new unsigned char[length]), int32_t(length)};
+    put_record_head(r.data.get(), path.c_str(), uint32_t(contents.size()));
+    memcpy(r.data.get() + length - contents.size(), contents.data(), contents.size());
+    return r;
+}
+
+record raw_record(const bytes& content)
+{
+    record r{std::unique_ptr<unsigned char[]>(new unsigned char[content.size()]), int32_t(content.size())};
+    if (!content.empty()) memcpy(r.data.get(), content.data(), content.size());
+    return r;
+}
+
+// Points the process-wide temp folder at a fresh scratch folder.
+struct temp_fixture : ::testing::Test {
+    scratch_dir scratch;
+    fs::path temp;
+    void SetUp() override
+    {
+        temp = scratch.path / "GV1234";
+        fs::create_directories(temp);
+        snprintf(temp_folder, sizeof temp_folder, "%s", temp.c_str());
+    }
+    void TearDown() override
+    {
+        os_fault_clear();
+        debug_flag = false;
+        temp_folder[0] = 0;
+    }
+    // The number of entries below the scratch folder, temp folder included.
+    size_t entries()
+    {
+        size_t n = 0;
+        for (auto it = fs::recursive_directory_iterator(scratch.path); it != fs::recursive_directory_iterator(); ++it) n++;
+        return n;
+    }
+};
+
+using ExtractFile = temp_fixture;
+
+TEST_F(ExtractFile, WritesRecordsWithTheirFolders)
+{
+    struct write_case {
+        const char* name;
+        std::string path;
+        std::string contents;
+        fs::path written;
+    };
+    const write_case cases[] = {
+        {"plain", "app.jar", "PK jar", "app.jar"},
+        {"empty file counts as written", "empty.txt", "", "empty.txt"},
+        {"backslash sub-folders", "lib\\x86\\a.dll", "dll", "lib/x86/a.dll"},
+        {"slash sub-folders", "res/img/i.png", "png", "res/img/i.png"},
+        {"dots inside names", "a..b/...c", "dots", "a..b/...c"},
+    };
+    for (const write_case& c : cases) {
+        record r = make_record(c.path, c.contents);
+        char* full = extract_file(r.data.get(), r.length);
+        ASSERT_NE(full, nullptr) << c.name;
+        EXPECT_EQ(fs::path(full), temp / c.written) << c.name;
+        EXPECT_EQ(read_text(temp / c.written), c.contents) << c.name;
+        track_free(full, 1);
+    }
+}
+
+TEST_F(ExtractFile, OverwritesAnExistingFile)
+{
+    write_text(temp / "a.txt", "a much longer old text");
+    record r = make_record("a.txt", "new");
+    char* full = extract_file(r.data.get(), r.length);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(read_text(temp / "a.txt"), "new");
+    track_free(full, 1);
+}
+
+TEST_F(ExtractFile, LogsTheStoredPathOnce)
+{
+    debug_flag = true;
+    record r = make_record("lib\\a.dll", "x");
+    testing::internal::CaptureStdout();
+    char* full = extract_file(r.data.get(), r.length);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(full, nullptr);
+    EXPECT_EQ(out.find("!extracted=lib\\a.dll ["), 0u) << out;
+    EXPECT_EQ(out.find("extracted=", 2), std::string::npos) << out;
+    track_free(full, 1);
+}
+
+TEST_F(ExtractFile, RefusesRecordsThatBreakTheirBoundsOrLeaveTheFolder)
+{
+    // A good record for "ab" with 3 bytes: 02 'a' 'b' 00 | 0 0 0 0 | 03 0 0 0 | x y z
+    const bytes good = {2, 'a', 'b', 0, 0, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 'z'};
+    auto with = [&](size_t at, unsigned char value) {
+        bytes b = good;
+        b[at] = value;
+        return b;
+    };
+    struct refuse_case {
+        const char* name;
+        bytes record;
+    };
+    const refuse_case bounds[] = {
+        {"shorter than 10 bytes", bytes(good.begin(), good.begin() + 9)},
+        {"contents one byte short", bytes(good.begin(), good.end() - 1)},
+        {"size 0xFFFFFFFF", [&] { bytes b = good; b[8] = b[9] = b[10] = b[11] = 0xFF; return b; }()},
+        {"no NUL before n + 6", [&] { bytes b = good; for (int i = 1; i < 8; i++) b[size_t(i)] = 'q'; return b; }()},
+        {"n runs past the payload", with(0, 250)},
+    };
+    for (const refuse_case& c : bounds) {
+        record r = raw_record(c.record);
+        os_set_last_error(0);
+        EXPECT_EQ(extract_file(r.data.get(), r.length), nullptr) << c.name;
+        EXPECT_EQ(os_last_error(), os_error_invalid_data) << c.name;
+    }
+    const char* unsafe[] = {"../escape.txt", "..\\escape.txt", "a/../../escape.txt", "a\\..\\b", "..",
+                            "/tmp/abs.txt", "\\abs.txt", "C:\\abs.txt", "c:rel.txt", ""};
+    for (const char* path : unsafe) {
+        record r = make_record(path, "bad");
+        os_set_last_error(0);
+        EXPECT_EQ(extract_file(r.data.get(), r.length), nullptr) << path;
+        EXPECT_EQ(os_last_error(), os_error_invalid_data) << path;
+    }
+    EXPECT_EQ(entries(), 1u) << "nothing written beside or below the temp folder";
+
+    record exact = raw_record(good);
+    char* full = extract_file(exact.data.get(), exact.length);
+    ASSERT_NE(full, nullptr) << "contents ending exactly at the payload end";
+    EXPECT_EQ(read_text(temp / "ab"), "xyz");
+    track_free(full, 1);
+}
+
+TEST_F(ExtractFile, RefusesAFullPathOver259Bytes)
+{
+    size_t room = extract_path_limit - strlen(temp_folder) - 1;
+    record fits = make_record(std::string(room - 4, 'd') + "/f.x", "1");
+    record over = make_record(std::string(room - 3, 'd') + "/f.x", "1");
+    char* full = extract_file(fits.data.get(), fits.length);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(strlen(full), extract_path_limit);
+    EXPECT_EQ(extract_file(over.data.get(), over.length), nullptr);
+    track_free(full, 1);
+}
+
+TEST_F(ExtractFile, TriesOnceMoreAfterMakingFoldersThenGivesUp)
+{
+    record r = make_record("a.txt", "x");
+    os_fault_set(OS_CALL_FILE_WRITE, 1, 1, 28);
+    char* full = extract_file(r.data.get(), r.length);
+    ASSERT_NE(full, nullptr) << "the second write succeeds";
+    EXPECT_EQ(read_text(temp / "a.txt"), "x");
+    track_free(full, 1);
+
+    os_fault_set(OS_CALL_FILE_CREATE, 1, 2, 5);
+    EXPECT_EQ(extract_file(r.data.get(), r.length), nullptr);
+    EXPECT_EQ(os_last_error(), 5) << "the error of the failed write reaches the driver";
+    EXPECT_FALSE(os_fault_hit(OS_CALL_FILE_CREATE)) << "exactly two attempts";
+}
+
+TEST_F(ExtractFile, MakeDirsCreatesEveryFolderButTheFileName)
+{
+    const char relative[] = "lib\\x86/a.dll";
+    make_dirs(temp_folder, relative);
+    EXPECT_TRUE(fs::is_directory(temp / "lib" / "x86"));
+    EXPECT_FALSE(fs::exists(temp / "lib" / "x86" / "a.dll"));
+    EXPECT_STREQ(relative, "lib\\x86/a.dll") << "the caller's text stays unchanged";
+    make_dirs(temp_folder, relative);  // existing folders are no failure
+    EXPECT_TRUE(fs::is_directory(temp / "lib" / "x86"));
+}
+
+TEST(WriteWholeFile, CreatesAndReportsFailure)
+{
+    scratch_dir scratch;
+    fs::path path = scratch.path / "f.bin";
+    EXPECT_TRUE(write_whole_file(path.c_str(), "abc", 3));
+    EXPECT_EQ(read_text(path), "abc");
+    EXPECT_FALSE(write_whole_file((scratch.path / "no" / "f.bin").c_str(), "abc", 3));
+}
+
+}  // namespace
