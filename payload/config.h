@@ -11,15 +11,24 @@ int32_t config_min_length();
 const char* config_display_name();
 const char* config_original_name();
 
-// The packaging tool finds the block by this marker, which directly precedes
-// the four fields in the image: a 32-bit count, a 32-bit length and the two
-// 68-byte names, numbers little-endian, no padding. The marker occurs nowhere
-// else in a launcher image; it is not the section magic.
+// The packaging tool finds the block by a marker of 16 bytes that directly
+// precedes the four fields in the image: a 32-bit count, a 32-bit length and
+// the two 68-byte names, numbers little-endian, no padding. The marker
+// occurs nowhere else in a launcher image and is not the section magic.
+// Only its complement is a named constant here, so that the plain bytes
+// exist in the block alone and not also in the debug information of every
+// unit that includes this header.
 struct config_marker_bytes {
     unsigned char bytes[16];
 };
-constexpr config_marker_bytes config_marker = {
-    {0xC7, 'g', 'v', 'C', 'F', 'G', 0x1B, 0x9E, 0x52, 0x0D, 0xA4, 'b', 'l', 'k', 0x03, 0xE1}};
+constexpr config_marker_bytes complement(const config_marker_bytes& in)
+{
+    config_marker_bytes out{};
+    for (int i = 0; i < 16; i++) out.bytes[i] = static_cast<unsigned char>(~in.bytes[i]);
+    return out;
+}
+constexpr config_marker_bytes config_marker_complement = {
+    {0x38, 0x98, 0x89, 0xBC, 0xB9, 0xB8, 0xE4, 0x61, 0xAD, 0xF2, 0x5B, 0x9D, 0x93, 0x94, 0xFC, 0x1E}};
 const int config_count_offset = 16;
 const int config_length_offset = 20;
 const int config_display_offset = 24;

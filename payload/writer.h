@@ -20,7 +20,7 @@ void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length);
 const size_t record_path_limit = 255;
 // Bytes of the plain record for a path of `path_length` bytes and `size`
 // content bytes.
-inline uint64_t record_length(size_t path_length, uint32_t size)
+inline uint64_t record_length(size_t path_length, uint64_t size)
 {
     return 10 + uint64_t(path_length) + size;
 }
