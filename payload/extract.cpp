@@ -16,18 +16,39 @@ bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
+// The bytes 0..255: the XOR value of each position in a 256-byte block.
+struct position_table {
+    unsigned char at[256];
+    constexpr position_table() : at()
+    {
+        for (int i = 0; i < 256; i++) at[i] = static_cast<unsigned char>(i);
+    }
+};
+constexpr position_table positions;
+
 }  // namespace
 
-// p = ((c XOR (i mod 256)) - 100) mod 256. The XOR index repeats every 256
-// bytes, so each whole block is one fixed-length loop the compiler turns
-// into vector code.
+// p = ((c XOR (i mod 256)) - 100) mod 256, eight bytes at a time: the XOR
+// index repeats every 256 bytes, so whole blocks XOR with a table of 0..255,
+// and the subtraction is done per byte inside a 64-bit word (the top bit of
+// each byte is set first so that no borrow crosses into the next byte, then
+// the true top bit is put back).
 void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length)
 {
+    const uint64_t top_bits = 0x8080808080808080u;
+    const uint64_t hundreds = 0x6464646464646464u;
     size_t at = 0;
-    for (; length - at >= 256; at += 256)
-        for (unsigned j = 0; j < 256; j++)
-            out[at + j] = static_cast<unsigned char>((in[at + j] ^ j) - 100);
-    for (unsigned j = 0; at + j < length; j++)
+    for (; length - at >= 256; at += 256) {
+        for (size_t j = 0; j < 256; j += 8) {
+            uint64_t word, index;
+            memcpy(&word, in + at + j, 8);
+            memcpy(&index, positions.at + j, 8);
+            word ^= index;
+            word = ((word | top_bits) - hundreds) ^ ((word ^ ~hundreds) & top_bits);
+            memcpy(out + at + j, &word, 8);
+        }
+    }
+    for (size_t j = 0; at + j < length; j++)
         out[at + j] = static_cast<unsigned char>((in[at + j] ^ j) - 100);
 }
 
@@ -60,10 +81,17 @@ bool record_path_safe(const char* path)
 {
     if (!*path || is_separator(path[0])) return false;
     if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':') return false;
+    // Windows drops trailing dots and blanks from a name, so ".. " and
+    // "..." lead upwards there too: refuse every component made only of
+    // dots and blanks that holds two dots.
     for (const char* component = path; *component;) {
-        size_t n = 0;
-        while (component[n] && !is_separator(component[n])) n++;
-        if (n == 2 && component[0] == '.' && component[1] == '.') return false;
+        size_t n = 0, dots = 0;
+        bool only_dots = true;
+        for (; component[n] && !is_separator(component[n]); n++) {
+            dots += component[n] == '.';
+            only_dots &= component[n] == '.' || component[n] == ' ';
+        }
+        if (only_dots && dots >= 2) return false;
         component += n;
         if (*component) component++;
     }

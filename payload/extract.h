@@ -30,7 +30,9 @@ struct file_record {
 // before offset n + 6, or n + 10 + s beyond `length`.
 bool read_record(const unsigned char* record, int32_t length, file_record* out);
 // False for a relative path that could lead outside the folder it is joined
-// to: empty, absolute ("\" or "/" first), a drive letter, or a ".." component.
+// to: empty, absolute ("\" or "/" first), a drive letter, or a ".." component
+// (also a component of dots and blanks such as "..." or ".. ", which Windows
+// reads as "..").
 bool record_path_safe(const char* path);
 // The full path of a written file is at most this long.
 const size_t extract_path_limit = 259;

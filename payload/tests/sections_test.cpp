@@ -1,6 +1,7 @@
 #include "os/os.h"
 #include "payload/sections.h"
 #include "payload/tests/fixture.h"
+#include "payload/tests/oracle.h"
 #include "payload/writer.h"
 #include "tests/fs_util.h"
 
@@ -9,15 +10,6 @@
 #include <random>
 
 namespace {
-
-// The definition, byte by byte: the oracle for the unrolled version.
-uint64_t plain_hash(const unsigned char* data, int32_t length)
-{
-    uint64_t h = 0;
-    for (int32_t i = 0; i < length; i++)
-        h ^= (uint64_t(0x65434531) << (7 * i % 32)) * uint64_t(i + data[i]);
-    return h | 1;
-}
 
 TEST(SectionHash, Vectors)
 {
