@@ -222,10 +222,12 @@ std::string format(const char* fmt, ...)
 
 bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (in) {
-        data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.bad()) return true;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+    if (size >= 0) {
+        data.resize(size_t(size));
+        in.seekg(0);
+        if (in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size))) return true;
     }
     error = format(text_cannot_read, path.c_str(), strerror(errno));
     return false;
@@ -254,7 +256,8 @@ std::string pack(const pack_request& request)
     if (!request.getjava.empty()) files.push_back({request.getjava, "", false});
     for (pack_file& f : files) {
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
-        if (f.jar && f.stored.find(';') != std::string::npos) return format(text_jar_separator, f.source.c_str());
+        if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
+            return format(text_jar_separator, f.source.c_str());
         if (!(error = check_stored(f.stored)).empty()) return error;
         if (!stored.insert(path_key(f.stored)).second) return format(text_duplicate_path, f.stored.c_str());
     }
@@ -281,9 +284,7 @@ std::string pack(const pack_request& request)
     uint64_t stub_size = 0;
     if (!input_size(request.stub, stub_size, error)) return error;
     uint64_t end = stub_size;
-    for (const section_plan& s : plan) {
-        end = (end + 15) / 16 * 16 + uint64_t(section_header_size) + s.payload;
-    }
+    for (const section_plan& s : plan) end = (end + 15) / 16 * 16 + uint64_t(section_header_size) + s.payload;
     // The scan examines a header only when at least one byte follows it, so
     // an empty last payload gets one byte of trailing data.
     bool trailing_byte = plan.back().payload == 0;

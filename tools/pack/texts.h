@@ -55,7 +55,7 @@ const char* const text_hidden_key =
 const char* const text_bad_path =
     "'%s': the stored path must be relative, without a drive letter or a \"..\" part";
 const char* const text_path_too_long = "'%s': the stored path is over 255 bytes long";
-const char* const text_jar_separator = "--jar '%s': the file name must hold no ';'";
+const char* const text_jar_separator = "--jar '%s': the file name must hold no ';' or line feed";
 const char* const text_duplicate_path = "two files would be stored as '%s'";
 const char* const text_no_marker =
     "'%s' holds no configuration block: it is not a glimvane launcher stub";
