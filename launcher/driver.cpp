@@ -1,14 +1,335 @@
-#include "launcher/entry.h"
+// The launch driver: the fixed sequence of launch stages from the identity
+// log to the extraction of the file sections, then the release, the report
+// and the exit.
+#include "launcher/driver.h"
 
+#include "launcher/entry.h"
+#include "launcher/exit.h"
+#include "launcher/paths.h"
+#include "launcher/switches.h"
+#include "os/os.h"
+#include "payload/config.h"
+#include "payload/extract.h"
+#include "payload/sections.h"
+#include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/report.h"
+#include "support/track.h"
 
-#include <cstdlib>
+#include <cstdio>
+#include <cstring>
 
-// Temporary stand-in until the launch driver is built: it logs the words it
-// was given and ends the run with exit code 0.
+namespace {
+
+const int32_t max_sections = 100000;
+const size_t classpath_buffer = 1000;
+const size_t path_buffer = 2048;
+const size_t cwd_buffer = 360;
+char default_heap[] = "256";
+
+// Sets the launch error text unless an earlier stage set one: the first
+// error wins.
+void fail(launch_state& launch, const char* text)
+{
+    if (!launch.error) launch.error = text;
+}
+
+bool count_valid(int32_t count)
+{
+    return count >= 1 && count <= max_sections;
+}
+
+// The value of an environment variable as a tracked text, or null when it is
+// unset or empty. It is read into a buffer of `size` bytes first; a longer
+// value is read again into a block that holds it, never cut or dropped.
+char* env_text(const char* name, size_t size)
+{
+    auto* value = static_cast<char*>(track_alloc(int32_t(size)));
+    size_t n = os_get_env(name, value, size);
+    if (n >= size) {
+        track_free(value, 1331);
+        size = n;
+        value = static_cast<char*>(track_alloc(int32_t(size)));
+        n = os_get_env(name, value, size);
+    }
+    if (n == 0 || n >= size) {
+        track_free(value, 1332);
+        return nullptr;
+    }
+    return value;
+}
+
+// Package data may separate folders with '\' as well; on POSIX that becomes
+// the system's separator (a no-op on Windows).
+void to_path_sep(char* path)
+{
+    for (char* c = path; *c; c++)
+        if (*c == '\\') *c = os_path_sep;
+}
+
+// 1. Identity log (always).
+void stage_identity(int count, char** words)
+{
+    log_line(log_app_name, display_name_text());
+    log_line(log_original_name, original_name_text());
+    for (int i = 0; i < count; i++) log_line(log_arg, i, words[i]);
+}
+
+// 2. Module filename (always).
+void stage_module_filename(launch_state& launch)
+{
+    module_filename[0] = 0;
+    if (os_module_filename(module_filename, module_filename_size) == 0)
+        fail(launch, format_new(text_error_20, os_last_error()));
+    log_line(log_module_filename, module_filename);
+}
+
+// 3. Exe name now and module dir: defaults and log always, split without error.
+void stage_names(launch_state& launch)
+{
+    launch.exe_name_now = original_name_text();
+    strcpy(launch.module_dir, ".");
+    if (!launch.error) {
+        if (char* last = strrchr(module_filename, os_path_sep)) {
+            launch.exe_name_now = track_strdup(last + 1);
+            size_t n = size_t(last - module_filename);  // below 260: the module filename fits 260
+            memcpy(launch.module_dir, module_filename, n);
+            launch.module_dir[n] = 0;
+        }
+    }
+    log_line(log_exe_name_now, launch.exe_name_now);
+    log_line(log_module_dir, launch.module_dir);
+}
+
+// 4. Mapping and its checks (without error).
+void stage_map(launch_state& launch)
+{
+    if (launch.error) return;
+    launch.length = map_self(module_filename, &launch.base);
+    log_line(log_mapped_length, launch.length);
+    if (launch.length < 0)
+        fail(launch, format_new(text_error_21, launch.exe_name_now));
+    else if (launch.length < config_min_length())
+        fail(launch, format_new(text_error_90, launch.exe_name_now));
+    else if (!count_valid(config_expected_sections()))
+        fail(launch, format_new(text_error_96, config_expected_sections()));
+}
+
+// 5. Section table (always). A count outside 1..100000 (error 96) gets an
+// empty table: nothing reads it then.
+void stage_section_table(launch_state& launch)
+{
+    int32_t count = config_expected_sections();
+    int32_t entries = count_valid(count) ? count : 0;
+    launch.table = static_cast<const unsigned char**>(
+        track_alloc(int32_t(entries * sizeof(const unsigned char*))));
+    launch.found = 0;
+}
+
+// 6. Section scan (without error).
+void stage_scan(launch_state& launch)
+{
+    if (launch.error) return;
+    int32_t expected = config_expected_sections();
+    int32_t offset = find_section(launch.base, 0, launch.length);
+    while (offset != 0) {
+        if (offset < 0) {
+            fail(launch, format_new(text_error_91, -offset));
+            return;
+        }
+        const unsigned char* header = launch.base + offset;
+        if (launch.found < expected) launch.table[launch.found] = header;
+        launch.found++;
+        // The scan keeps the payload inside the file, so this stays below the length.
+        offset = find_section(launch.base, offset + section_header_size + section_payload_length(header),
+                              launch.length);
+    }
+    if (launch.found != expected)
+        fail(launch, format_new(text_error_97, expected, launch.exe_name_now, launch.found));
+}
+
+// 8. Heap default (without error).
+void stage_heap(launch_state& launch)
+{
+    if (launch.error) return;
+    if (!max_heap) max_heap = get_var(launch.vars, "mx", default_heap);
+}
+
+// 11. Class path reset (always); its result is not examined.
+void stage_classpath_reset()
+{
+    os_set_env(os_env_classpath, "");
+}
+
+// 13. Working directory log (always).
+void stage_cwd_log()
+{
+    char cwd[cwd_buffer];
+    if (os_get_cwd(cwd, sizeof cwd) > 0) log_line(log_cwd, cwd);
+}
+
+// 15. File extraction (without error). A write failure replaces an earlier
+// one of this stage, and the later sections are still written.
+void stage_extract(launch_state& launch)
+{
+    if (launch.error) return;
+    for (int32_t i = 0; i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        char type = section_type(header);
+        if (type != 'F' && type != 'B' && type != 'J') continue;
+        unsigned char* plain = descramble_section(header);
+        char* path = extract_file(plain, section_payload_length(header));
+        if (!path) launch.error = format_new(text_error_41, os_last_error());
+        if (type == 'J') getjava_path = path;
+        track_free(plain, 1383);
+    }
+}
+
+}  // namespace
+
+// 7. The Vars text (without error): the first section must be V. The copy
+// ends at the payload's NUL, and at the payload's end when a damaged
+// package has none.
+void stage_vars(launch_state& launch)
+{
+    if (launch.error) return;
+    const unsigned char* header = launch.table[0];
+    if (section_type(header) != 'V') {
+        fail(launch, text_error_98);
+        return;
+    }
+    const unsigned char* payload = header + section_header_size;
+    int32_t length = section_payload_length(header);
+    const void* nul = memchr(payload, 0, size_t(length));
+    size_t n = nul ? size_t(static_cast<const unsigned char*>(nul) - payload) : size_t(length);
+    launch.vars = static_cast<char*>(track_alloc(int32_t(n + 1)));
+    memcpy(launch.vars, payload, n);
+}
+
+// 9. Temp folder (without error): the system temp path, a separator and
+// the run id, created private to this run.
+void stage_temp_folder(launch_state& launch)
+{
+    if (launch.error) return;
+    strcpy(temp_folder, ".");
+    size_t n = os_temp_path(temp_folder, temp_path_limit);
+    if (n == 0) {
+        int error = os_last_error();
+        strcpy(temp_folder, ".");
+        fail(launch, format_new(text_error_23, error));
+        return;
+    }
+    // The layer keeps room for the separator: n + 1 < 230.
+    if (temp_folder[n - 1] != os_path_sep) {
+        temp_folder[n] = os_path_sep;
+        temp_folder[n + 1] = 0;
+    }
+    log_line(log_temp_path, temp_folder);
+    if (!os_is_dir(temp_folder)) {
+        fail(launch, format_new(text_error_22, temp_folder));
+        return;
+    }
+    snprintf(run_id, run_id_size, "GV%X%X", unsigned((os_uptime_ms() / 1000) & 0xFFFF),
+             unsigned(os_process_id()));
+    strcat(temp_folder, run_id);  // below 230 + 14 bytes: fits 292
+    log_line(log_temp_folder, temp_folder);
+    if (!os_create_dir(temp_folder)) fail(launch, format_new(text_error_40, os_last_error(), temp_folder));
+}
+
+// 10. Class path text (without error): the temp folder, each piece of
+// "jars" below the module dir (pieces beginning with '.') or the temp
+// folder, the module dir, and with "useclasspath" the user's class path.
+void stage_class_path(launch_state& launch)
+{
+    if (launch.error) return;
+    char* text = track_strdup(temp_folder);
+    if (char* jars = get_var(launch.vars, "jars", nullptr)) {
+        // "jars" is package data: its pieces are ';'-separated on every OS.
+        for (char* piece = jars; piece;) {
+            char* end = strchr(piece, ';');
+            if (end) *end++ = 0;
+            if (*piece) {
+                to_path_sep(piece);
+                const char* base = piece[0] == '.' ? launch.module_dir : temp_folder;
+                text = format_new("%s%c%s%c%s", text, os_list_sep, base, os_path_sep, piece);
+            }
+            piece = end;
+        }
+    }
+    text = format_new("%s%c%s", text, os_list_sep, launch.module_dir);
+    if (get_var(launch.vars, "useclasspath", nullptr)) {
+        if (char* user = env_text(os_env_classpath, classpath_buffer))
+            text = format_new("%s%c%s", text, os_list_sep, user);
+    }
+    launch.class_path = text;
+}
+
+// 12. Library path, the new "path" value and the working directory
+// (without error).
+void stage_library_path(launch_state& launch)
+{
+    if (launch.error) return;
+    char* value = env_text(os_env_path, path_buffer);
+    launch.library_path = format_new("%s%c%s%c%s", temp_folder, os_list_sep, launch.module_dir,
+                                     os_list_sep, value ? value : "");
+
+    size_t size = os_env_size(os_env_path) + strlen(temp_folder) + strlen(launch.module_dir) + 20;
+    auto* path = static_cast<char*>(track_alloc(int32_t(size)));
+    int prefix = snprintf(path, size, "%s%c%s%c", temp_folder, os_list_sep, launch.module_dir, os_list_sep);
+    os_get_env(os_env_path, path + prefix, size - size_t(prefix));
+    if (os_set_env(os_env_path, path))
+        log_line(log_path, path);
+    else
+        fail(launch, text_error_24);
+    track_free(path, 1343);
+
+    if (!launch.error && get_var(launch.vars, "execwd", nullptr)) os_set_cwd(launch.module_dir);
+}
+
+// 14. Z offsets text: made always, filled without error. The Z sections
+// stay in the executable; only their header offsets travel on.
+void stage_z_offsets(launch_state& launch)
+{
+    launch.z_offsets = track_strdup("");
+    if (launch.error) return;
+    for (int32_t i = 0; i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        if (section_type(header) == 'Z')
+            launch.z_offsets = format_new("%s,%d", launch.z_offsets, int(header - launch.base));
+    }
+}
+
+void prepare_launch(launch_state& launch, int count, char** words)
+{
+    stage_identity(count, words);
+    stage_module_filename(launch);
+    stage_names(launch);
+    stage_map(launch);
+    stage_section_table(launch);
+    stage_scan(launch);
+    stage_vars(launch);
+    stage_heap(launch);
+    stage_temp_folder(launch);
+    stage_class_path(launch);
+    stage_classpath_reset();
+    stage_library_path(launch);
+    stage_cwd_log();
+    stage_z_offsets(launch);
+    stage_extract(launch);
+}
+
 void launcher_main(int count, char** words)
 {
-    for (int i = 0; i < count; i++) log_line(log_arg, i, words[i]);
-    exit(0);
+    launch_state launch{};
+    prepare_launch(launch, count, words);
+    // Temporary stand-in until runtime selection is built: the version
+    // window, the runtime choice and the hand-off to the VM are missing, so
+    // the driver goes from the extraction straight to the release of the
+    // executable (19) and of the section table (20), reports a launch error
+    // (21) and exits with its code (22).
+    unmap_self();
+    track_free(launch.table, 1421);
+    if (launch.error) report_error(launch.error);
+    launcher_exit(error_code_of(launch.error));
 }

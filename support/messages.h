@@ -20,3 +20,75 @@ const char* const text_error_97 = "97: Expected %d sections in '%s' (found=%d)";
 const char* const text_error_98 = "98: Vars EXE seciton is missing";
 const char* const text_error_41 = "41: Unable to write a file to the temp folder [winerr=%d]";
 const char* const log_extracted = "extracted=%s";
+
+// ---- launch driver: the errors of its own stages ----------------------------------
+const char* const text_error_10 = "10: A Java Runtime Environment for '%s' could not be found";
+const char* const text_error_15 =
+    "15: Failure locating a Java Runtime Environment after trying to install Java";
+const char* const text_error_20 = "20: Windows 'GetModuleFileName()' failed [winerr=%d]";
+const char* const text_error_22 =
+    "22: Windows GetTempPath() folder can not be accessed (or is not valid)\r\n\r\n\t%s";
+const char* const text_error_23 = "23: Windows GetTempPath() failed [winerr=%d]";
+const char* const text_error_24 = "24: Windows SetEnvironmentVariable() failed";
+const char* const text_error_40 = "40: Unable to create temporary folder [winerr=%d]\r\n\r\n\t%s";
+
+// ---- launch driver: debug log ---------------------------------------------------------
+const char* const log_app_name = "app.name=%s";
+const char* const log_original_name = "original.exe.name=%s";
+const char* const log_module_filename = "module.filename=%s";
+const char* const log_exe_name_now = "exe.name.now=%s";
+const char* const log_module_dir = "module.dir=%s";
+const char* const log_mapped_length = "exe.mapped.length=%d";
+const char* const log_temp_path = "temp.path=%s";
+const char* const log_temp_folder = "temp.folder=%s";
+const char* const log_path = "path=%s";
+const char* const log_cwd = "cwd=%s";
+
+// ---- exit path ------------------------------------------------------------------------
+// The removal child's command line: module filename, temp folder, run id.
+const char* const text_removal_command = "\"%s\" -deltree* \"%s\" %s";
+const char* const text_abort_line = "\r\n";
+const char* const text_vm_aborting = "The Java VM is aborting...";
+const char* const log_exiting = "C.exiting";
+const char* const log_exit = "C.exit(%d) [m=%d]";
+const char* const log_exit_hook = "jvm.exitHook=%d";
+const char* const log_abort_hook = "jvm.abortHook()";
+
+// ---- error report -----------------------------------------------------------------------
+const char* const text_caption = "%s (%s)";
+const char* const text_report_separator =
+    "\r\n----------------------------------------------------------------------\r\n";
+const char* const text_report_message = "ERROR #%s%s";
+const char* const text_report_tail = "\r\n\r\n%s";
+const char* const text_report_block = "%s\r\n\r\n";
+const char* const text_problem_10 =
+    "A Java Runtime Environment needs to be installed before '%s' can be run\r\n\r\n%s";
+const char* const text_problem_runtime =
+    "PROBLEM: An error occurred with your current Java Runtime Environment\r\n\r\n"
+    "SOLUTION: Reinstall the Java Runtime Environment for '%s' and try again\r\n\r\n%s";
+const char* const text_problem_windows =
+    "PROBLEM: A Windows API function call failed\r\n\r\n"
+    "SOLUTION: Try restarting Windows and contact your System Administrator for help";
+const char* const text_problem_disk =
+    "PROBLEM: Can not create folders/files on the hard drive\r\n\r\n"
+    "SOLUTION: Free up some disk space (Run the 'Disk Cleanup' system tool)";
+const char* const text_problem_java =
+    "PROBLEM: Java programming issue -- notify your vendor\r\n\r\n"
+    "SOLUTION: Obtain the latest '%s' from your vendor";
+const char* const text_problem_damaged =
+    "PROBLEM: '%s' is damaged\r\n\r\n"
+    "SOLUTION: Reinstall '%s', preferably obtaining the latest version";
+const char* const text_installer_known = "The Java Runtime Environment will now be installed";
+const char* const text_installer_redirect =
+    "You will be redirected to Sun's Java web site:\r\n\r\n\t%s"
+    "\r\n\r\nwhere you should install the latest Java Runtime.";
+// Pages that offer current Java runtimes: the vendor named in the redirect
+// paragraph and the download page the report opens.
+const char* const text_vendor_address = "https://adoptium.net/";
+const char* const text_download_page = "https://adoptium.net/temurin/releases/";
+
+// ---- installer fallback -----------------------------------------------------------------
+const char* const text_getjava_notice = "The Java Runtime Environment for '%s' will now be installed...";
+const char* const log_getjava = "getjava=%s";
+const char* const log_getjava_process = "getjava=process=%d";
+const char* const log_getjava_done = "getjava=DONE";

@@ -1,0 +1,36 @@
+#include "runtime/getjava.h"
+
+#include "launcher/exit.h"
+#include "launcher/paths.h"
+#include "os/os.h"
+#include "payload/sections.h"
+#include "support/log.h"
+#include "support/messages.h"
+#include "support/report.h"
+#include "support/track.h"
+
+bool getjava_known()
+{
+    return getjava_path != nullptr;
+}
+
+bool run_getjava(bool show_notice)
+{
+    if (!getjava_path || !file_exists(getjava_path)) return false;
+    log_line(log_getjava, getjava_path);
+    if (show_notice) {
+        char* notice = format_new(text_getjava_notice, display_name_text());
+        os_message_box(notice, caption_text(), OS_BOX_INFO);
+    }
+    // Quoted: a path under a folder with blanks would otherwise name another
+    // program (its first blank-separated part).
+    char* command = format_new("\"%s\"", getjava_path);
+    intptr_t process = run_command(command, false);
+    log_line(log_getjava_process, int(process));
+    if (process) {
+        os_wait_process(process);
+        os_close_process(process);
+    }
+    log_line(log_getjava_done);
+    return true;
+}

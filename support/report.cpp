@@ -1,0 +1,77 @@
+#include "support/report.h"
+
+#include "launcher/switches.h"
+#include "os/os.h"
+#include "payload/config.h"
+#include "payload/vars.h"
+#include "runtime/getjava.h"
+#include "support/messages.h"
+#include "support/track.h"
+
+#include <atomic>
+#include <cstdio>
+
+namespace {
+
+// Reached from the main thread and from a VM thread in the abort hook; a
+// race costs only a second copy.
+std::atomic<const char*> caption{nullptr};
+
+bool runtime_related(int32_t code)
+{
+    int32_t tens = code / 10;
+    return tens == 1 || tens == 3;
+}
+
+}  // namespace
+
+const char* display_name_text()
+{
+    return config_display_name();
+}
+
+const char* original_name_text()
+{
+    return config_original_name();
+}
+
+const char* caption_text()
+{
+    if (!caption) caption = format_new(text_caption, display_name_text(), original_name_text());
+    return caption;
+}
+
+const char* problem_text(int32_t code)
+{
+    const char* paragraph = getjava_known()
+                                ? text_installer_known
+                                : format_new(text_installer_redirect, text_vendor_address);
+    if (code == 10) return format_new(text_problem_10, display_name_text(), paragraph);
+    switch (code / 10) {
+    case 1:
+    case 3: return format_new(text_problem_runtime, display_name_text(), paragraph);
+    case 2: return text_problem_windows;
+    case 4: return text_problem_disk;
+    case 5: return format_new(text_problem_java, display_name_text());
+    case 9: return format_new(text_problem_damaged, original_name_text(), display_name_text());
+    default: return nullptr;
+    }
+}
+
+void report_error(const char* text)
+{
+    int32_t code = error_code_of(text);
+    const char* problem = problem_text(code);
+    const char* tail = problem ? format_new(text_report_tail, problem) : "";
+    char* message = format_new(text_report_message, text, tail);
+    if (quiet_flag) return;
+    printf("%s", text_report_separator);
+    printf(text_report_block, message);
+    fflush(stdout);
+    os_message_box(message, caption_text(), OS_BOX_ERROR);
+    if (!runtime_related(code)) return;
+    if (getjava_known())
+        run_getjava(false);  // the box has announced the installation
+    else
+        os_open_url(text_download_page);
+}

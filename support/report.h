@@ -1,0 +1,20 @@
+// Error reporting: the launch error text convention, the PROBLEM/SOLUTION
+// paragraph chosen by the code's tens digit, the console block and message
+// box, and the runtime follow-up. Also the names every message box shows.
+#pragma once
+
+#include <cstdint>
+
+// The two names of the stub configuration block; they live as long as the
+// process.
+const char* display_name_text();
+const char* original_name_text();
+// "display name (original name)", made once: the caption of every box.
+const char* caption_text();
+// The explanatory paragraph for an error code, or null when the code has
+// none (tens digit 0, 6, 7, 8, codes of 100 and above, negative codes).
+const char* problem_text(int32_t code);
+// Prints and shows the launch error text unless quiet_flag is set; for
+// codes whose tens digit is 1 or 3 it then runs the runtime installer or,
+// when none is known, opens the download page.
+void report_error(const char* text);
