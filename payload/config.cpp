@@ -21,7 +21,7 @@ static_assert(sizeof(stub_config) == size_t(config_block_size), "block layout");
 // the compiler may neither fold the initial values nor drop the block. The
 // zero count makes an unpacked stub report error 96.
 extern stub_config glimvane_stub_config;
-__attribute__((used)) stub_config glimvane_stub_config = {complement(config_marker_complement), 0, 0, {}, {}};
+__attribute__((used)) stub_config glimvane_stub_config = {config_complement(config_marker_complement), 0, 0, {}, {}};
 
 namespace {
 

@@ -21,7 +21,7 @@ const char* config_original_name();
 struct config_marker_bytes {
     unsigned char bytes[16];
 };
-constexpr config_marker_bytes complement(const config_marker_bytes& in)
+constexpr config_marker_bytes config_complement(const config_marker_bytes& in)
 {
     config_marker_bytes out{};
     for (int i = 0; i < 16; i++) out.bytes[i] = static_cast<unsigned char>(~in.bytes[i]);

@@ -1,7 +1,9 @@
 #include "payload/writer.h"
 
+#include "payload/config.h"
 #include "payload/sections.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -38,6 +40,17 @@ void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length)
 {
     for (size_t i = 0; i < length; i++)
         out[i] = static_cast<unsigned char>((in[i] + 100) ^ (i & 255));
+}
+
+int count_config_markers(const unsigned char* image, size_t length, size_t* first)
+{
+    const config_marker_bytes marker = config_complement(config_marker_complement);
+    const unsigned char* end = image + length;
+    int count = 0;
+    *first = length;
+    for (const unsigned char* at = image; (at = std::search(at, end, marker.bytes, marker.bytes + 16)) != end; at++)
+        if (count++ == 0) *first = size_t(at - image);
+    return count;
 }
 
 void put_record_head(unsigned char* out, const char* path, uint32_t size)

@@ -16,6 +16,10 @@ void put_section_header(unsigned char* header, char type, const unsigned char* p
 // c = ((p + 100) mod 256) XOR (i mod 256); `in` and `out` may be the same.
 void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length);
 
+// How often the stub configuration block's marker occurs in `length`
+// bytes; *first is the offset of the first occurrence (or `length`).
+int count_config_markers(const unsigned char* image, size_t length, size_t* first);
+
 // Longest relative path a record can hold: n is one byte.
 const size_t record_path_limit = 255;
 // Bytes of the plain record for a path of `path_length` bytes and `size`

@@ -4,6 +4,7 @@
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
+#include "payload/writer.h"
 #include "support/messages.h"
 #include "support/track.h"
 #include "tools/pack/texts.h"
@@ -72,12 +73,12 @@ int inspect(const std::string& path, FILE* out)
     }
     fprintf(out, text_inspect_file, path.c_str(), (long long)file.size());
     // The first marker is the block: sections come after the launcher image.
-    std::vector<size_t> markers = find_markers(file);
-    if (markers.empty() || markers[0] + size_t(config_block_size) > file.size()) {
+    size_t at;
+    if (count_config_markers(file.data(), file.size(), &at) == 0 || at + size_t(config_block_size) > file.size()) {
         fprintf(stderr, text_error_prefix, format(text_no_marker, path.c_str()).c_str());
         return 1;
     }
-    const unsigned char* block = &file[markers[0]];
+    const unsigned char* block = &file[at];
     int32_t expected = get32(block + config_count_offset);
     int32_t min_length = get32(block + config_length_offset);
     fprintf(out, text_inspect_block, expected, min_length, field_text(block + config_display_offset).c_str(),

@@ -117,11 +117,12 @@ std::string prepare_stub(const pack_request& request, const std::string& display
 {
     std::string error;
     if (!read_file(request.stub, stub, error)) return error;
-    std::vector<size_t> markers = find_markers(stub);
-    if (markers.empty() || markers[0] + size_t(config_block_size) > stub.size())
+    size_t at;
+    int markers = count_config_markers(stub.data(), stub.size(), &at);
+    if (markers == 0 || at + size_t(config_block_size) > stub.size())
         return format(text_no_marker, request.stub.c_str());
-    if (markers.size() > 1) return format(text_two_markers, request.stub.c_str(), int(markers.size()));
-    unsigned char* block = &stub[markers[0]];
+    if (markers > 1) return format(text_two_markers, request.stub.c_str(), markers);
+    unsigned char* block = &stub[at];
     if (std::any_of(block + config_count_offset, block + config_block_size, [](unsigned char b) { return b != 0; }))
         return format(text_already_packed, request.stub.c_str());
     put32(block + config_count_offset, count);
@@ -231,17 +232,6 @@ bool read_file(const std::string& path, std::vector<unsigned char>& data, std::s
     }
     error = format(text_cannot_read, path.c_str(), strerror(errno));
     return false;
-}
-
-std::vector<size_t> find_markers(const std::vector<unsigned char>& image)
-{
-    std::vector<size_t> found;
-    const config_marker_bytes marker = complement(config_marker_complement);
-    const unsigned char* begin = marker.bytes;
-    const unsigned char* end = begin + sizeof marker.bytes;
-    for (auto at = image.begin(); (at = std::search(at, image.end(), begin, end)) != image.end(); ++at)
-        found.push_back(size_t(at - image.begin()));
-    return found;
 }
 
 std::string pack(const pack_request& request)

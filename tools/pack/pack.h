@@ -36,5 +36,3 @@ int inspect(const std::string& path, FILE* out);
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The whole file, or false with the system's reason in `error`.
 bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error);
-// Offsets of every occurrence of the configuration block marker.
-std::vector<size_t> find_markers(const std::vector<unsigned char>& image);

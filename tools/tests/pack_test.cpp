@@ -31,14 +31,12 @@ void write_bytes(const fs::path& path, const bytes& data)
     write_text(path, std::string(data.begin(), data.end()));
 }
 
-std::vector<size_t> markers_in(const bytes& image)
+// The offset of the block's marker, which must occur exactly once.
+size_t block_at(const bytes& image)
 {
-    std::vector<size_t> found;
-    const config_marker_bytes marker = complement(config_marker_complement);
-    const unsigned char* m = marker.bytes;
-    for (auto at = image.begin(); (at = std::search(at, image.end(), m, m + 16)) != image.end(); ++at)
-        found.push_back(size_t(at - image.begin()));
-    return found;
+    size_t at;
+    EXPECT_EQ(count_config_markers(image.data(), image.size(), &at), 1);
+    return at;
 }
 
 void put32(bytes& file, size_t at, int32_t value)
@@ -120,10 +118,9 @@ TEST(StubImage, HoldsTheMarkerOnceAndNothingTheScanCouldTakeForAHeader)
     for (const std::string& stub : stubs) {
         bytes image = read_bytes(stub);
         ASSERT_GT(image.size(), 1000u) << stub;
-        std::vector<size_t> markers = markers_in(image);
-        ASSERT_EQ(markers.size(), 1u) << stub;
-        EXPECT_TRUE(std::all_of(image.begin() + ptrdiff_t(markers[0]) + 16,
-                                image.begin() + ptrdiff_t(markers[0]) + config_block_size,
+        size_t at;
+        ASSERT_EQ(count_config_markers(image.data(), image.size(), &at), 1) << stub;
+        EXPECT_TRUE(std::all_of(image.begin() + ptrdiff_t(at) + 16, image.begin() + ptrdiff_t(at) + config_block_size,
                                 [](unsigned char b) { return b == 0; }))
             << stub << ": a bare stub's block is all zeros";
         EXPECT_EQ(std::string(image.begin(), image.end()).find(magic), std::string::npos) << stub;
@@ -146,9 +143,7 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
 
     // The block: count, the end of the last payload (one byte of trailing
     // data follows the empty last payload), the two names.
-    std::vector<size_t> markers = markers_in(file);
-    ASSERT_EQ(markers.size(), 1u);
-    const unsigned char* block = &file[markers[0]];
+    const unsigned char* block = &file[block_at(file)];
     int32_t count, end;
     memcpy(&count, block + config_count_offset, 4);
     memcpy(&end, block + config_length_offset, 4);
@@ -275,9 +270,9 @@ TEST_F(packed_app, InspectDamagedFiles)
     const bytes good = pack_app();
     const std::vector<section> found = sections_of(good);
     ASSERT_EQ(found.size(), 8u);
-    const size_t count_at = markers_in(good)[0] + size_t(config_count_offset);
+    const size_t count_at = block_at(good) + size_t(config_count_offset);
     int32_t end;
-    memcpy(&end, &good[markers_in(good)[0] + size_t(config_length_offset)], 4);
+    memcpy(&end, &good[block_at(good) + size_t(config_length_offset)], 4);
 
     struct damage_case {
         const char* name;
