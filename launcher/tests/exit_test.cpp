@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <cstring>
 #include <regex>
 #include <string>
@@ -19,37 +20,56 @@
 
 namespace {
 
-void set_paths(const std::string& module, const std::string& folder, const std::string& id)
+struct child_paths {
+    std::string module, folder, id;
+};
+
+// Runs `body` in a death test child with the process-wide paths set and the
+// debug log on, expects the exit code (POSIX keeps its low 8 bits) and
+// returns what the child printed on standard output.
+std::string printed_by(const std::function<void()>& body, int code, bool quiet = false,
+                       const child_paths& paths = {})
 {
-    snprintf(module_filename, module_filename_size, "%s", module.c_str());
-    snprintf(temp_folder, temp_folder_size, "%s", folder.c_str());
-    snprintf(run_id, run_id_size, "%s", id.c_str());
+    scratch_dir scratch;
+    fs::path out = scratch.path / "out";
+    EXPECT_EXIT(
+        {
+            if (!freopen(out.c_str(), "w", stdout)) _exit(99);
+            debug_flag = true;
+            quiet_flag = quiet;
+            snprintf(module_filename, module_filename_size, "%s", paths.module.c_str());
+            snprintf(temp_folder, temp_folder_size, "%s", paths.folder.c_str());
+            snprintf(run_id, run_id_size, "%s", paths.id.c_str());
+            body();
+        },
+        testing::ExitedWithCode(code & 0xFF), "");
+    return read_text(out);
 }
 
-// Standard output of a death test child goes into a file the parent reads.
-void to_file(const fs::path& out, bool debug, bool quiet)
+bool exit_line(const std::string& line, int code)
 {
-    if (!freopen(out.c_str(), "w", stdout)) _exit(99);
-    debug_flag = debug;
-    quiet_flag = quiet;
+    return std::regex_match(line, std::regex("C\\.exit\\(" + std::to_string(code) + "\\) \\[m=\\d+\\]"));
 }
 
-bool gone_within(const fs::path& path, int seconds)
+// Waits up to five seconds for a path to appear (`present`) or go.
+bool wait_for(const fs::path& path, bool present)
 {
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (fs::exists(path) && std::chrono::steady_clock::now() < until)
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (fs::exists(path) != present && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    return !fs::exists(path);
+    return fs::exists(path) == present;
 }
 
-// A program that records its words (after its own name) into `record`.
-void write_recorder(const fs::path& program, const fs::path& record)
+// A program that records its words (after its own name) and then `extra`
+// output into `record`, which appears whole.
+void write_recorder(const fs::path& program, const fs::path& record, const std::string& extra = "")
 {
-    write_text(program, "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"" + record.string() + ".tmp\"\n" +
+    write_text(program, "#!/bin/sh\n{ printf '%s\\0' \"$@\"; " + extra + "} > \"" + record.string() + ".tmp\"\n" +
                             "mv \"" + record.string() + ".tmp\" \"" + record.string() + "\"\n");
     fs::permissions(program, fs::perms::owner_all);
 }
 
+// The NUL-ended words of a record; what follows the last NUL is left out.
 std::vector<std::string> words_of(const fs::path& record)
 {
     std::string text = read_text(record);
@@ -80,29 +100,19 @@ TEST(LauncherExit, StartsTheRemovalChildOnlyOnceATempPathIsKnown)
         {"temp folder made", folder, "GV1F2E", {"-deltree*", folder, "GV1F2E"}},
         {"temp path without a run id (after 22)", "/tmp/", "", {"-deltree*", "/tmp/"}},
     };
-    fs::path out = scratch.path / "out";
     for (const removal_case& c : cases) {
         fs::remove(record);
-        EXPECT_EXIT(
-            {
-                to_file(out, true, false);
-                set_paths(module.string(), c.folder, c.id);
-                launcher_exit(7);
-            },
-            testing::ExitedWithCode(7), "")
-            << c.name;
-        std::vector<std::string> log = log_texts(read_text(out));
+        std::vector<std::string> log =
+            log_texts(printed_by([] { launcher_exit(7); }, 7, false, {module.string(), c.folder, c.id}));
         ASSERT_EQ(log.size(), 2u) << c.name;
         EXPECT_EQ(log[0], "C.exiting");
-        EXPECT_TRUE(std::regex_match(log[1], std::regex(R"(C\.exit\(7\) \[m=\d+\])"))) << log[1];
+        EXPECT_TRUE(exit_line(log[1], 7)) << log[1];
         if (c.words.empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             EXPECT_FALSE(fs::exists(record)) << c.name << ": no child";
             continue;
         }
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!fs::exists(record) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(wait_for(record, true)) << c.name;
         EXPECT_EQ(words_of(record), c.words) << c.name;
     }
 }
@@ -113,14 +123,8 @@ TEST(LauncherExit, TheRealChildRemovesTheTempFolderAfterTheLauncherHasGone)
     fs::path folder = scratch.path / "GV3A7";
     write_text(folder / "lib" / "a.jar", "a");
     write_text(folder / "b.dll", "b");
-    EXPECT_EXIT(
-        {
-            to_file(scratch.path / "out", false, false);
-            set_paths(GLIMVANE_STUB, folder.string(), "GV3A7");
-            launcher_exit(0);
-        },
-        testing::ExitedWithCode(0), "");
-    EXPECT_TRUE(gone_within(folder, 10));
+    printed_by([] { launcher_exit(0); }, 0, false, {GLIMVANE_STUB, folder.string(), "GV3A7"});
+    EXPECT_TRUE(wait_for(folder, false));
 }
 
 TEST(LauncherExit, TheFirstThreadEndsTheProcessAndLaterOnesBlock)
@@ -128,12 +132,8 @@ TEST(LauncherExit, TheFirstThreadEndsTheProcessAndLaterOnesBlock)
     // The main thread holds the exit lock (as if inside the exit path); a
     // second thread then enters and must block for good, while the owner
     // re-enters and ends the process with its own code.
-    scratch_dir scratch;
-    fs::path out = scratch.path / "out";
-    EXPECT_EXIT(
-        {
-            to_file(out, true, true);
-            set_paths("", "", "");
+    std::string printed = printed_by(
+        [] {
             os_exit_lock_create();  // as the start-up initialiser makes it
             os_exit_lock_enter();
             std::thread other([] { launcher_exit(9); });
@@ -141,28 +141,19 @@ TEST(LauncherExit, TheFirstThreadEndsTheProcessAndLaterOnesBlock)
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             launcher_exit(4);
         },
-        testing::ExitedWithCode(4), "");
-    std::vector<std::string> log = log_texts(read_text(out));
-    ASSERT_EQ(log.size(), 2u) << read_text(out);
-    EXPECT_TRUE(std::regex_match(log[1], std::regex(R"(C\.exit\(4\) \[m=\d+\])")));
+        4);
+    std::vector<std::string> log = log_texts(printed);
+    ASSERT_EQ(log.size(), 2u) << printed;
+    EXPECT_TRUE(exit_line(log[1], 4));
 }
 
 TEST(VmHooks, ExitHookPassesTheJavaStatus)
 {
-    scratch_dir scratch;
-    fs::path out = scratch.path / "out";
-    EXPECT_EXIT(
-        {
-            to_file(out, true, false);
-            set_paths("", "", "");
-            exit_hook(3);
-        },
-        testing::ExitedWithCode(3), "");
-    std::vector<std::string> log = log_texts(read_text(out));
+    std::vector<std::string> log = log_texts(printed_by([] { exit_hook(3); }, 3));
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0], "jvm.exitHook=3");
     EXPECT_EQ(log[1], "C.exiting");
-    EXPECT_TRUE(std::regex_match(log[2], std::regex(R"(C\.exit\(3\) \[m=\d+\])")));
+    EXPECT_TRUE(exit_line(log[2], 3));
 }
 
 TEST(VmHooks, AbortHookPrintsALineShowsTheNoticeUnlessQuietAndExits666)
@@ -170,20 +161,12 @@ TEST(VmHooks, AbortHookPrintsALineShowsTheNoticeUnlessQuietAndExits666)
     for (bool quiet : {false, true}) {
         desktop_recorder desktop;
         scoped_env env(desktop.env());
-        fs::path out = desktop.scratch.path / "out";
-        EXPECT_EXIT(
-            {
-                to_file(out, true, quiet);
-                set_paths("", "", "");
-                abort_hook();
-            },
-            testing::ExitedWithCode(666 & 0xFF), "");  // POSIX keeps the low 8 bits
-        std::string printed = read_text(out);
+        std::string printed = printed_by([] { abort_hook(); }, 666, quiet);
         EXPECT_EQ(printed.substr(0, 2), "\r\n") << "first, whatever the switches say";
         std::vector<std::string> log = log_texts(printed);
         ASSERT_EQ(log.size(), 3u);
         EXPECT_EQ(log[0], "jvm.abortHook()");
-        EXPECT_TRUE(std::regex_match(log[2], std::regex(R"(C\.exit\(666\) \[m=\d+\])")));
+        EXPECT_TRUE(exit_line(log[2], 666));
         auto boxes = desktop.calls("zenity");
         if (quiet) {
             EXPECT_TRUE(boxes.empty());
@@ -197,42 +180,31 @@ TEST(VmHooks, AbortHookPrintsALineShowsTheNoticeUnlessQuietAndExits666)
 
 // ---- run_command ----------------------------------------------------------------
 
-// Runs a script that records its words and its session id.
+// A script that records its words and then its session id.
 TEST(RunCommand, QuotedWordsAndANewSessionWhenDetached)
 {
     scratch_dir scratch;
     fs::path program = scratch.path / "a folder" / "show-session";
     fs::path record = scratch.path / "record";
-    write_text(program, "#!/bin/sh\n"
-                        "{ printf '%s\\0' \"$@\"; cut -d' ' -f6 /proc/$$/stat; } > \"" + record.string() +
-                            ".tmp\"\nmv \"" + record.string() + ".tmp\" \"" + record.string() + "\"\n");
-    fs::permissions(program, fs::perms::owner_all);
+    write_recorder(program, record, "cut -d' ' -f6 /proc/$$/stat; ");
     std::string session = std::to_string(getsid(0));
     for (bool detached : {false, true}) {
         fs::remove(record);
         std::string text = "\"" + program.string() + "\" one \"two words\"";
         intptr_t process = run_command(text.data(), detached);
         ASSERT_NE(process, 0);
-        if (!detached) {
-            os_wait_process(process);
-            os_close_process(process);
-            ASSERT_TRUE(fs::exists(record)) << "waited for";
-        } else {
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (!fs::exists(record) && std::chrono::steady_clock::now() < until)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            os_wait_process(process);  // reap it
+        if (detached) {
+            ASSERT_TRUE(wait_for(record, true));
         }
-        std::vector<std::string> words = words_of(record);
-        ASSERT_EQ(words.size(), 2u);
-        EXPECT_EQ(words[0], "one");
-        EXPECT_EQ(words[1], "two words");
-        std::string sid = read_text(record).substr(read_text(record).rfind('\0') + 1);
+        os_wait_process(process);  // a detached child is reaped here too
+        os_close_process(process);
+        ASSERT_TRUE(fs::exists(record)) << "waited for";
+        EXPECT_EQ(words_of(record), (std::vector<std::string>{"one", "two words"}));
+        std::string text_read = read_text(record);
+        std::string sid = text_read.substr(text_read.rfind('\0') + 1);
         sid = sid.substr(0, sid.find('\n'));
-        if (detached)
-            EXPECT_EQ(sid, std::to_string(process)) << "leads a session of its own";
-        else
-            EXPECT_EQ(sid, session);
+        EXPECT_EQ(sid, detached ? std::to_string(process) : session)
+            << (detached ? "leads a session of its own" : "stays in the launcher's session");
     }
 }
 

@@ -5,6 +5,7 @@
 #include "support/report.h"
 #include "tests/config_names.h"
 #include "tests/recorder.h"
+#include "tests/report_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -22,20 +23,12 @@ const std::string installing = "The Java Runtime Environment will now be install
 const std::string runtime_problem =
     "PROBLEM: An error occurred with your current Java Runtime Environment\r\n\r\n"
     "SOLUTION: Reinstall the Java Runtime Environment for 'Demo App' and try again\r\n\r\n";
-const std::string windows_problem =
-    "PROBLEM: A Windows API function call failed\r\n\r\n"
-    "SOLUTION: Try restarting Windows and contact your System Administrator for help";
-const std::string disk_problem =
-    "PROBLEM: Can not create folders/files on the hard drive\r\n\r\n"
-    "SOLUTION: Free up some disk space (Run the 'Disk Cleanup' system tool)";
 const std::string java_problem =
     "PROBLEM: Java programming issue -- notify your vendor\r\n\r\n"
     "SOLUTION: Obtain the latest 'Demo App' from your vendor";
 const std::string damaged_problem =
     "PROBLEM: 'demo.exe' is damaged\r\n\r\n"
     "SOLUTION: Reinstall 'Demo App', preferably obtaining the latest version";
-const std::string separator =
-    "\r\n----------------------------------------------------------------------\r\n";
 
 class Report : public testing::Test {
 protected:
@@ -148,7 +141,7 @@ TEST_F(Report, ConsoleBlockBoxAndFollowUp)
         report_error(c.text);
         std::string printed = testing::internal::GetCapturedStdout();
 
-        EXPECT_EQ(printed, c.message.empty() ? "" : separator + c.message + "\r\n\r\n") << c.name;
+        EXPECT_EQ(printed, c.message.empty() ? "" : report_separator + c.message + "\r\n\r\n") << c.name;
         auto boxes = desktop.calls("zenity");
         if (c.message.empty()) {
             EXPECT_TRUE(boxes.empty()) << c.name;

@@ -8,6 +8,7 @@
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
+#include "tests/report_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -24,14 +25,6 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-const std::string separator =
-    "\r\n----------------------------------------------------------------------\r\n";
-const std::string windows_problem =
-    "PROBLEM: A Windows API function call failed\r\n\r\n"
-    "SOLUTION: Try restarting Windows and contact your System Administrator for help";
-const std::string disk_problem =
-    "PROBLEM: Can not create folders/files on the hard drive\r\n\r\n"
-    "SOLUTION: Free up some disk space (Run the 'Disk Cleanup' system tool)";
 const std::string damaged_problem =
     "PROBLEM: 'demo-app' is damaged\r\n\r\n"
     "SOLUTION: Reinstall 'Demo App', preferably obtaining the latest version";
@@ -320,7 +313,7 @@ TEST(LaunchErrors, ReportedWithCodeBlockAndBoxAndSilentWhenQuiet)
                 EXPECT_EQ(r.out, "") << what;
                 EXPECT_TRUE(boxes.empty()) << what;
             } else {
-                EXPECT_EQ(r.out, separator + message + "\r\n\r\n") << what;
+                EXPECT_EQ(r.out, report_separator + message + "\r\n\r\n") << what;
                 ASSERT_EQ(boxes.size(), 1u) << what;
                 EXPECT_EQ(boxes[0], (std::vector<std::string>{"--error", "--no-markup", "--title=Demo App (demo-app)",
                                                               "--text", message}))
