@@ -2,6 +2,7 @@
 // runtime follow-up, with recording desktop tools.
 #include "launcher/paths.h"
 #include "launcher/switches.h"
+#include "support/messages.h"
 #include "support/report.h"
 #include "tests/config_names.h"
 #include "tests/recorder.h"
@@ -107,15 +108,21 @@ struct report_case {
 
 TEST_F(Report, ConsoleBlockBoxAndFollowUp)
 {
+    char buffer[200];
+    snprintf(buffer, sizeof buffer, text_error_10, "demo.exe");
+    const std::string error_10 = buffer;
     const report_case cases[] = {
         {"Windows error: no follow-up", "24: Windows SetEnvironmentVariable() failed", NO_INSTALLER, false,
          "ERROR #24: Windows SetEnvironmentVariable() failed\r\n\r\n" + windows_problem, false, false},
-        {"runtime error without installer: the download page", "12: JNI_CreateJavaVM() failed", NO_INSTALLER,
-         false, "ERROR #12: JNI_CreateJavaVM() failed\r\n\r\n" + runtime_problem + redirect, true, false},
+        {"error 15 (its installer path cleared): the download page", text_error_15, NO_INSTALLER, false,
+         "ERROR #15: Failure locating a Java Runtime Environment after trying to install Java\r\n\r\n" +
+             runtime_problem + redirect,
+         true, false},
         {"runtime error with installer: it runs, without a notice", "35: The runtime broke", INSTALLER_SCRIPT,
          false, "ERROR #35: The runtime broke\r\n\r\n" + runtime_problem + installing, false, true},
-        {"installer path set but its file gone: no follow-up at all", "10: no runtime", INSTALLER_MISSING, false,
-         "ERROR #10: no runtime\r\n\r\nA Java Runtime Environment needs to be installed before 'Demo App' "
+        {"installer path set but its file gone: no follow-up at all", error_10.c_str(), INSTALLER_MISSING, false,
+         "ERROR #10: A Java Runtime Environment for 'demo.exe' could not be found\r\n\r\n"
+         "A Java Runtime Environment needs to be installed before 'Demo App' "
          "can be run\r\n\r\n" + installing,
          false, false},
         {"Java programming issue", "57: Bad main class", NO_INSTALLER, false,
