@@ -25,9 +25,8 @@ void log_line(const char* format, ...)
     char text[max_text_length + 1];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(text, sizeof text, format, args);
+    format_text(text, format, args);
     va_end(args);
-    if (n < 0) text[0] = 0;
     int64_t elapsed = (os_counter() - start_stamp) * 1000 / os_counter_frequency();
     printf(log_format, text, int32_t(uint32_t(uint64_t(elapsed))));
     fflush(stdout);

@@ -74,14 +74,18 @@ char* track_strdup(const char* text)
     return copy;
 }
 
+void format_text(char* buffer, const char* format, va_list args)
+{
+    if (vsnprintf(buffer, max_text_length + 1, format, args) < 0) buffer[0] = 0;
+}
+
 char* format_new(const char* format, ...)
 {
     char buffer[max_text_length + 1];
     va_list args;
     va_start(args, format);
-    int n = vsnprintf(buffer, sizeof buffer, format, args);
+    format_text(buffer, format, args);
     va_end(args);
-    if (n < 0) buffer[0] = 0;
     return track_strdup(buffer);
 }
 

@@ -3,6 +3,7 @@
 // shows leaks in the exit log line.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 
 // Largest text format_new and log_line produce; longer results are cut.
@@ -14,6 +15,8 @@ void* track_alloc(int32_t length);
 int track_free(void* data, int site);
 char* track_strdup(const char* text);
 char* format_new(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Formats into `buffer` of max_text_length + 1 bytes, cutting what does not fit.
+void format_text(char* buffer, const char* format, va_list args);
 // Sum of the requested lengths of all live tracked blocks.
 int32_t track_outstanding();
 
