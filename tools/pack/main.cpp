@@ -107,15 +107,9 @@ int main(int argc, char** argv)
         if (!apply(request, option, value, error)) return usage_error(error);
     }
     if (request.stub.empty() || request.out.empty()) return usage_error(text_missing_required);
-    if (request.console) {
-        std::string error;
-        request.stub = console_stub(request.stub, error);
-        if (!error.empty()) {
-            fprintf(stderr, text_error_prefix, error.c_str());
-            return 1;
-        }
-    }
-    std::string error = pack(request);
+    std::string error;
+    if (request.console) request.stub = console_stub(request.stub, error);
+    if (error.empty()) error = pack(request);
     if (error.empty()) return 0;
     fprintf(stderr, text_error_prefix, error.c_str());
     return 1;
