@@ -13,6 +13,11 @@ command -v wine >/dev/null || need+=(wine)
 [ -e /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
 command -v javac >/dev/null || need+=(default-jdk-headless)
+# Resource checks and signing of Windows packages.
+command -v wrestool >/dev/null || need+=(icoutils)
+command -v exiftool >/dev/null || need+=(libimage-exiftool-perl)
+command -v osslsigncode >/dev/null || need+=(osslsigncode)
+command -v openssl >/dev/null || need+=(openssl)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" != 0 ]; then

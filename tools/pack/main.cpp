@@ -1,5 +1,6 @@
 // glimvane-pack: the command line.
 #include "tools/pack/pack.h"
+#include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 
 #include <cstring>
@@ -31,6 +32,7 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
     if (option == "--out") return set_once(r.out, option, value, error);
     if (option == "--main") return set_once(r.main_class, option, value, error);
     if (option == "--getjava") return set_once(r.getjava, option, value, error);
+    if (is_resource_option(option)) return apply_resource_option(r, option, value, error);
     if (option == "--name") {
         if (r.name_given) error = format(text_once_only, option.c_str());
         r.name = value;
@@ -62,6 +64,7 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         fputs(text_usage, stderr);
+        fputs(text_usage_windows, stderr);
         return 2;
     }
     if (args[0] == "inspect") {
@@ -75,16 +78,22 @@ int main(int argc, char** argv)
         const std::string& word = args[i];
         if (word == "--help" || word == "-h") {
             fputs(text_usage, stdout);
+            fputs(text_usage_windows, stdout);
             return 0;
         }
         if (word == "--version") {
             printf("%s %s\n", pack_name, pack_version);
             return 0;
         }
+        if (word == "--console") {
+            request.console = true;
+            continue;
+        }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
         std::string option = word.substr(0, eq);
         bool known = false;
         for (const char* name : with_value) known |= option == name;
+        known |= is_resource_option(option);
         if (!known) return usage_error(format(text_unknown_option, word.c_str()));
         std::string value;
         if (eq != std::string::npos) {
@@ -98,7 +107,9 @@ int main(int argc, char** argv)
         if (!apply(request, option, value, error)) return usage_error(error);
     }
     if (request.stub.empty() || request.out.empty()) return usage_error(text_missing_required);
-    std::string error = pack(request);
+    std::string error;
+    if (request.console) request.stub = console_stub(request.stub, error);
+    if (error.empty()) error = pack(request);
     if (error.empty()) return 0;
     fprintf(stderr, text_error_prefix, error.c_str());
     return 1;

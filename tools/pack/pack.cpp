@@ -4,6 +4,7 @@
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 
 #include <algorithm>
@@ -284,5 +285,6 @@ std::string pack(const pack_request& request)
     bytes stub;
     if (!(error = prepare_stub(request, display, uint32_t(plan.size()), uint32_t(end), stub)).empty()) return error;
     if (stub.size() != stub_size) return format(text_changed, request.stub.c_str());
+    if (!(error = apply_resources(request, stub)).empty()) return error;
     return write_output(request, stub, plan, vars, trailing_byte);
 }

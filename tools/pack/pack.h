@@ -22,6 +22,12 @@ struct pack_request {
     std::vector<std::pair<std::string, std::string>> vars;
     std::string getjava;                // J section when not empty
     std::vector<std::string> payloads;  // Z sections
+    // Windows stubs only: resources rewritten in the package.
+    std::string icon;             // an .ico file
+    std::string version_name;     // with version_text: the version information
+    std::string version_text;
+    std::string execution_level;  // asInvoker, highestAvailable or requireAdministrator
+    bool console = false;         // the console-subsystem variant of the stub
 };
 
 // Writes the packaged executable; an empty text on success, otherwise why

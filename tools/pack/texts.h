@@ -80,3 +80,39 @@ const char* const text_inspect_trailing = "trailing data: %lld bytes after the l
 const char* const text_inspect_ok = "ok: the file would launch\n";
 const char* const text_inspect_error = "error: %s\n";
 const char* const text_inspect_vars_nul = "the Vars text has no ending NUL";
+
+// Windows resources.
+const char* const text_usage_windows =
+    "\n"
+    "Windows stubs only:\n"
+    "  --icon FILE.ico      the package's icon instead of the launcher's (at most 16\n"
+    "                       images; give the 256-pixel image as PNG)\n"
+    "  --version-info NAME,VERSION\n"
+    "                       product name and version shown in the file's properties;\n"
+    "                       VERSION begins with up to four numbers, such as 2.1.0\n"
+    "  --execution-level asInvoker|highestAvailable|requireAdministrator\n"
+    "                       the rights the package asks Windows for (default\n"
+    "                       requireAdministrator: a prompt at every start)\n"
+    "  --console            pack the console variant found next to the stub\n"
+    "                       (glimvane-x64.exe gives glimvane-x64-console.exe)\n"
+    "Sign a package after packing it: see the README.\n";
+const char* const text_not_windows_stub =
+    "'%s' is not a Windows stub; --icon, --version-info, --execution-level and --console "
+    "apply to glimvane-x86.exe and glimvane-x64.exe";
+const char* const text_stub_resources = "'%s' lacks the launcher's resources (%s): it is not a glimvane stub";
+const char* const text_not_console = "'%s' is not a console program: --console needs the -console variant";
+const char* const text_bad_level = "--execution-level '%s': use asInvoker, highestAvailable or requireAdministrator";
+const char* const text_bad_version_info =
+    "--version-info '%s': give NAME,VERSION with a non-empty name and a VERSION that begins "
+    "with one to four numbers of at most 65535 separated by dots";
+const char* const text_bad_utf8 = "--version-info '%s': the text must be UTF-8 without control characters";
+const char* const text_bad_icon = "'%s' is not a valid icon file: %s";
+const char* const text_icon_header = "no icon directory";
+const char* const text_icon_entry = "image %d lies outside the file or is empty";
+const char* const text_icon_image = "image %d is neither PNG nor a bitmap";
+const char* const text_icon_count = "it holds %d images; at most %d fit";
+const char* const text_room_full =
+    "the icon and version information need %llu bytes; the stub has room for %llu (store the "
+    "large images as PNG)";
+const char* const text_room_scan =
+    "the icon holds bytes the launcher would take for its own data; choose another icon";

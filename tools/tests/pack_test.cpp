@@ -247,7 +247,7 @@ TEST(PackHelp, ShowsTheOptions)
     run_result r = run_pack({"--help"});
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
-                               "--payload", "inspect"})
+                               "--payload", "--icon", "--version-info", "--execution-level", "--console", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
