@@ -79,6 +79,10 @@ std::string check_stored(const pack_file& f)
         return format(text_path_too_long, f.stored.c_str(), f.source.c_str(), int(f.stored.size()), int(stored_path_limit));
     if (const char* why = windows_name_problem(f.stored))
         return format(text_windows_name, f.stored.c_str(), f.source.c_str(), why);
+    // The launcher would accept an empty name between two separators; it
+    // is refused as the slip it most likely is.
+    if (path_key(f.stored).find("\\\\") != std::string::npos)
+        return format(text_empty_name, f.stored.c_str(), f.source.c_str());
     // The launcher would look such a piece of the jars value up beside the
     // executable, never in the temp folder that holds the packed copy.
     if (f.jar && f.stored[0] == '.') return format(text_jar_dot, f.stored.c_str(), f.source.c_str());
@@ -309,7 +313,11 @@ const char* windows_name_problem(const std::string& stored)
     for (;;) {
         size_t end = stored.find_first_of("\\/", start);
         std::string name = stored.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (name.empty()) return end == std::string::npos ? text_why_trailing : text_why_empty;
+        if (name.empty() && end == std::string::npos) return text_why_trailing;
+        if (name.empty()) {  // Windows reads "a//b" as "a/b"
+            start = end + 1;
+            continue;
+        }
         for (char c : name) {
             if (static_cast<unsigned char>(c) < 32) return text_why_control;
             if (strchr("<>:\"|?*", c)) return text_why_character;

@@ -73,7 +73,7 @@ const char* const text_why_character = "a name holds one of <>:\"|?*";
 const char* const text_why_control = "a name holds a control character";
 const char* const text_why_dot_blank = "a name ends in a dot or a blank";
 const char* const text_why_trailing = "it ends in a separator";
-const char* const text_why_empty = "it holds an empty name";
+const char* const text_empty_name = "'%s' (from '%s'): the stored path holds two separators in a row";
 const char* const text_jar_dot =
     "--jar '%s' (from '%s'): a jar stored under a name beginning with \".\" is looked up beside the "
     "executable, not in the package; store it under another name with --jar SRC=REL";
