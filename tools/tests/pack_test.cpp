@@ -381,9 +381,14 @@ struct launch_place {
     }
     // The launcher's exit code for the package; the temp folder must go and
     // nothing outside it may change.
+    int launches = 0;
+    // A fresh place for each: the removal child of the last launch may
+    // still run from its file.
+    fs::path place_exe() { return scratch.path / std::to_string(++launches) / "app"; }
     int launch(const bytes& package)
     {
-        fs::path exe = scratch.path / "app";
+        fs::path exe = place_exe();
+        fs::create_directories(exe.parent_path());
         write_bytes(exe, package);
         fs::permissions(exe, fs::perms::owner_all);
         run_result r = run_program({exe.string(), "-Q*"}, {"TMPDIR=" + tmp.string()});
@@ -491,8 +496,9 @@ TEST(PackInspectLauncher, AgreeOnOddVarsAndSizes)
         {"a file of exactly 2^31 bytes", {}, 21, "error: 21: Failed to map 'app' into memory"},
     };
     launch_place place;
-    fs::path file = place.scratch.path / "app";
     for (odd_case& c : cases) {
+        fs::path file = place.place_exe();
+        fs::create_directories(file.parent_path());
         write_bytes(file, c.package);
         if (c.package.empty()) {
             write_bytes(file, big);
