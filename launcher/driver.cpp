@@ -180,7 +180,12 @@ void stage_extract(launch_state& launch)
         if (type != 'F' && type != 'B' && type != 'J') continue;
         unsigned char* plain = descramble_section(header);
         char* path = extract_file(plain, section_payload_length(header));
-        if (!path) launch.error = format_new(text_error_41, os_last_error());
+        if (!path) {
+            // Only this stage's own text can be here: it runs without error.
+            char* replaced = const_cast<char*>(launch.error);
+            launch.error = format_new(text_error_41, os_last_error());
+            track_free(replaced, 1384);
+        }
         if (type == 'J') getjava_path = path;
         track_free(plain, 1383);
     }
