@@ -61,8 +61,11 @@ uint64_t find_marker(window& w)
 {
     const config_marker_bytes marker = config_complement(config_marker_complement);
     const size_t step = io_buffer_size - 16;
-    for (uint64_t offset = 0; offset < w.size; offset += step) {
-        size_t n = size_t(std::min<uint64_t>(io_buffer_size, w.size - offset));
+    // The launcher image lies within the first 2^31 bytes, which a 32-bit
+    // seek reaches.
+    const uint64_t limit = std::min<uint64_t>(w.size, uint64_t(INT32_MAX));
+    for (uint64_t offset = 0; offset < limit; offset += step) {
+        size_t n = size_t(std::min<uint64_t>(io_buffer_size, limit - offset));
         const unsigned char* p = w.at(offset, n);
         if (!p) break;
         const unsigned char* hit = std::search(p, p + n, marker.bytes, marker.bytes + 16);
