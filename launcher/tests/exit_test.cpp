@@ -120,7 +120,9 @@ TEST(LauncherExit, StartsTheRemovalChildOnlyOnceATempPathIsKnown)
             7, false, {exe, c.folder, c.id}));
         ASSERT_EQ(log.size(), c.foreign ? 3u : 2u) << c.name;
         EXPECT_EQ(log[0], "C.exiting");
-        if (c.foreign) EXPECT_EQ(log[1], "removal.skipped=" + folder);
+        if (c.foreign) {
+            EXPECT_EQ(log[1], "removal.skipped=" + folder);
+        }
         EXPECT_TRUE(exit_line(log.back(), 7)) << log.back();
         if (c.words.empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
