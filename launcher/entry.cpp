@@ -1,5 +1,6 @@
 #include "launcher/entry.h"
 
+#include "launcher/exit.h"
 #include "launcher/removal.h"
 #include "launcher/switches.h"
 #include "os/os.h"
@@ -21,6 +22,10 @@ void launcher_startup()
 {
     os_exit_lock_create();
     log_start_stamp();
+    track_on_out_of_memory(out_of_memory_exit);
+    // Before launch preparation puts the temp folder and the executable's
+    // folder first on it.
+    os_keep_start_path();
 }
 
 int launcher_entry(void*, void*, char* command_text, int)

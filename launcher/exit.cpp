@@ -21,12 +21,30 @@ void launcher_exit(int32_t code)
     // Until a temp path is known the text is empty or "." and there is
     // nothing to remove.
     if (strlen(temp_folder) > 1) {
-        char* command = format_new(text_removal_command, module_filename, temp_folder, run_id);
-        run_command(command, true);
-        track_free(command, 386);
+        if (temp_folder_foreign)
+            log_line(log_removal_skipped, temp_folder);
+        else
+            start_removal();
     }
-    log_line(log_exit, code, track_outstanding());
+    log_line(log_exit, code, (long long)track_outstanding());
     exit(code);
+}
+
+void start_removal()
+{
+    // Windows starts the command line; POSIX gets the words as they are, so
+    // that no character of a path can split or end one. Without a run id
+    // (after error 22) the child gets two words and deletes nothing.
+    char* command = format_new(text_removal_command, module_filename, temp_folder, run_id);
+    char deltree[] = "-deltree*";
+    char* words[] = {module_filename, deltree, temp_folder, run_id[0] ? run_id : nullptr, nullptr};
+    os_start_process(command, words, true);
+    track_free(command, 386);
+}
+
+void out_of_memory_exit()
+{
+    launcher_exit(out_of_memory_code);
 }
 
 void exit_hook(int32_t status)

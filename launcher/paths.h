@@ -11,3 +11,6 @@ extern char module_filename[module_filename_size];  // empty at first
 extern char temp_folder[temp_folder_size];          // empty, ".", the temp path, then the folder
 extern char run_id[run_id_size];                    // "GV%X%X", empty at first
 extern char* getjava_path;                          // none (null) at first
+// Set when the temp folder could not be created (error 40): it exists and
+// belongs to someone else, so the exit path starts no removal child for it.
+extern bool temp_folder_foreign;

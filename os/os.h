@@ -41,6 +41,7 @@ enum os_call {
     OS_CALL_FILE_CREATE,
     OS_CALL_FILE_WRITE,
     OS_CALL_START_PROCESS,
+    OS_CALL_ALLOC,  // the tracked allocator's heap request
     OS_CALL_COUNT
 };
 
@@ -96,7 +97,8 @@ bool os_delete_file(const char* path);
 // reported as OS_ENTRY_LINK, never as folders, so nobody follows them.
 enum os_entry_kind { OS_ENTRY_FILE, OS_ENTRY_DIR, OS_ENTRY_LINK };
 struct os_dir;
-// Null when the folder cannot be listed or its search pattern does not fit.
+// Null when the folder cannot be listed, is itself a link or reparse point,
+// or its search pattern does not fit.
 os_dir* os_dir_open(const char* folder);
 // Next entry name (including "." and ".." where the OS reports them); false
 // at the end. Names that do not fit `size` are passed over.
@@ -137,6 +139,10 @@ size_t os_get_env(const char* name, char* buf, size_t size);
 // Size of the value including its NUL; 0 when the variable does not exist.
 size_t os_env_size(const char* name);
 bool os_set_env(const char* name, const char* value);
+// Keeps PATH as it is now as the start PATH that the desktop tools are
+// looked up on (section 7); called once at start-up, before anything
+// changes PATH. Until then the current PATH serves.
+void os_keep_start_path();
 
 bool os_set_cwd(const char* path);
 // Current directory into buf; its length, 0 on failure or when it does not fit.
@@ -155,6 +161,9 @@ void os_close_process(intptr_t process);
 // ---- 7. user interface -----------------------------------------------------
 
 enum os_box_icon { OS_BOX_ERROR, OS_BOX_INFO };
+// POSIX shows boxes and pages with zenity and xdg-open, looked up on the
+// start PATH (os_keep_start_path; absolute entries only) and run with it,
+// never on the PATH that os_set_env gave the launcher.
 // A message box without owner window; returns when the user closed it.
 void os_message_box(const char* text, const char* caption, os_box_icon icon);
 // Open a web page in the user's browser; the result is not known.

@@ -155,8 +155,15 @@ struct os_dir {
 
 os_dir* os_dir_open(const char* folder)
 {
-    DIR* d = opendir(folder);
-    if (!d) return nullptr;
+    // A link planted where the folder should be is never listed: in a temp
+    // folder shared by all users anyone can plant one under a run's name.
+    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    DIR* d = fdopendir(fd);
+    if (!d) {
+        close(fd);
+        return nullptr;
+    }
     return new os_dir{d};
 }
 
@@ -282,6 +289,24 @@ size_t os_env_size(const char* name)
     return value ? strlen(value) + 1 : 0;
 }
 
+namespace {
+
+// PATH as the process started with it: the desktop tools are looked up
+// there, never in the temp folder or the executable's folder that the
+// launcher puts first.
+char* start_path = nullptr;
+bool start_path_kept = false;
+
+}  // namespace
+
+void os_keep_start_path()
+{
+    if (start_path_kept) return;
+    const char* value = getenv("PATH");
+    start_path = value ? strdup(value) : nullptr;
+    start_path_kept = true;
+}
+
 bool os_set_env(const char* name, const char* value)
 {
     if (os_fault_hit(OS_CALL_SET_ENV)) return false;
@@ -306,14 +331,13 @@ size_t os_get_cwd(char* buf, size_t size)
 
 namespace {
 
-pid_t spawn(char* const* words, bool detached, bool search_path)
+pid_t spawn(char* const* words, bool detached, char* const* env = environ)
 {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     if (detached) posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
     pid_t pid = 0;
-    int rc = search_path ? posix_spawnp(&pid, words[0], nullptr, &attr, words, environ)
-                         : posix_spawn(&pid, words[0], nullptr, &attr, words, environ);
+    int rc = posix_spawn(&pid, words[0], nullptr, &attr, words, env);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         errno = rc;
@@ -331,7 +355,7 @@ intptr_t os_start_process(char*, char* const* words, bool detached)
         errno = ENOENT;
         return 0;
     }
-    return spawn(words, detached, false);
+    return spawn(words, detached);
 }
 
 void os_wait_process(intptr_t process)
@@ -348,17 +372,62 @@ void os_close_process(intptr_t)
 
 // ---- 6. user interface -------------------------------------------------------
 
+namespace {
+
+// The full path of a desktop tool on the start PATH, into buf; false when
+// none is there. Relative and empty entries are passed over: they name the
+// current directory, which the launcher may have changed.
+bool find_tool(const char* tool, char* buf, size_t size)
+{
+    const char* path = start_path_kept ? start_path : getenv("PATH");
+    for (const char* entry = path; entry && *entry;) {
+        const char* end = strchr(entry, ':');
+        size_t n = end ? size_t(end - entry) : strlen(entry);
+        struct stat st;
+        if (entry[0] == '/' && snprintf(buf, size, "%.*s/%s", int(n), entry, tool) < int(size) &&
+            stat(buf, &st) == 0 && S_ISREG(st.st_mode) && access(buf, X_OK) == 0)
+            return true;
+        entry = end ? end + 1 : nullptr;
+    }
+    return false;
+}
+
+// Starts a desktop tool found by find_tool with the start PATH in its
+// environment too, so that the tool's own helpers are not looked up in the
+// folders the launcher put first.
+pid_t spawn_tool(char* const* words, bool detached)
+{
+    size_t count = 0;
+    while (environ[count]) count++;
+    char** env = static_cast<char**>(calloc(count + 2, sizeof(char*)));
+    if (!env) return 0;
+    size_t n = 0;
+    for (size_t i = 0; i < count; i++)
+        if (strncmp(environ[i], "PATH=", 5) != 0) env[n++] = environ[i];
+    char* path = nullptr;
+    const char* value = start_path_kept ? start_path : getenv("PATH");
+    if (value && asprintf(&path, "PATH=%s", value) >= 0) env[n++] = path;
+    pid_t pid = spawn(words, detached, env);
+    free(path);
+    free(env);
+    return pid;
+}
+
+}  // namespace
+
 void os_message_box(const char* text, const char* caption, os_box_icon icon)
 {
     const char* display = getenv("DISPLAY");
     if (display && *display) {
         char title[4096];
         snprintf(title, sizeof title, "--title=%s", caption);
-        char* words[] = {const_cast<char*>("zenity"),
+        char program[4096];
+        char* words[] = {program,
                          const_cast<char*>(icon == OS_BOX_ERROR ? "--error" : "--info"),
                          const_cast<char*>("--no-markup"), title,
                          const_cast<char*>("--text"), const_cast<char*>(text), nullptr};
-        if (pid_t pid = spawn(words, false, true)) {
+        pid_t pid = find_tool("zenity", program, sizeof program) ? spawn_tool(words, false) : 0;
+        if (pid) {
             os_wait_process(pid);
             return;
         }
@@ -370,8 +439,9 @@ void os_message_box(const char* text, const char* caption, os_box_icon icon)
 
 void os_open_url(const char* url)
 {
-    char* words[] = {const_cast<char*>("xdg-open"), const_cast<char*>(url), nullptr};
-    if (!spawn(words, true, true)) {
+    char program[4096];
+    char* words[] = {program, const_cast<char*>(url), nullptr};
+    if (!find_tool("xdg-open", program, sizeof program) || !spawn_tool(words, true)) {
         fprintf(stderr, "%s\n", url);
         fflush(stderr);
     }

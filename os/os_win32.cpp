@@ -145,6 +145,10 @@ struct os_dir {
 
 os_dir* os_dir_open(const char* folder)
 {
+    // A junction or link planted where the folder should be is never
+    // listed: the search would run through it into its target.
+    DWORD attributes = GetFileAttributesA(folder);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return nullptr;
     char pattern[MAX_PATH];
     int n = snprintf(pattern, sizeof pattern, "%s\\*", folder);
     if (n < 0 || n >= int(sizeof pattern)) return nullptr;
@@ -276,6 +280,11 @@ size_t os_get_env(const char* name, char* buf, size_t size)
 size_t os_env_size(const char* name)
 {
     return GetEnvironmentVariableA(name, nullptr, 0);
+}
+
+void os_keep_start_path()
+{
+    // Message boxes and web pages need no program found on the path.
 }
 
 bool os_set_env(const char* name, const char* value)

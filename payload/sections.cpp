@@ -34,14 +34,16 @@ os_mapping self_mapping = {-1, nullptr, nullptr, 0};
 // Each byte contributes (factor << (7i mod 32)) * (i + b[i]); XOR lets the
 // terms be gathered in any order, so four independent accumulators keep the
 // multiplier busy instead of waiting on one chain.
-uint64_t section_hash(const unsigned char* data, int32_t length)
+uint64_t section_hash_terms(const unsigned char* data, size_t length, uint32_t first)
 {
-    if (length <= 0) return 1;
-    uint32_t n = uint32_t(length);
     uint64_t h0 = 0, h1 = 0, h2 = 0, h3 = 0;
-    uint32_t i = 0;
-    for (; n - i >= 32; i += 32) {
-        const unsigned char* p = data + i;
+    size_t k = 0;
+    // Single bytes up to a position that is a multiple of 32, then whole
+    // blocks whose factors line up with the table.
+    for (; k < length && (first + k) % 32 != 0; k++) h0 ^= factors.at[(first + k) % 32] * (first + uint32_t(k) + data[k]);
+    for (; length - k >= 32; k += 32) {
+        const unsigned char* p = data + k;
+        uint32_t i = first + uint32_t(k);
         for (uint32_t j = 0; j < 32; j += 4) {
             h0 ^= factors.at[j] * (i + j + p[j]);
             h1 ^= factors.at[j + 1] * (i + j + 1 + p[j + 1]);
@@ -49,8 +51,14 @@ uint64_t section_hash(const unsigned char* data, int32_t length)
             h3 ^= factors.at[j + 3] * (i + j + 3 + p[j + 3]);
         }
     }
-    for (; i < n; i++) h0 ^= factors.at[i % 32] * (i + data[i]);
-    return (h0 ^ h1 ^ h2 ^ h3) | 1;
+    for (; k < length; k++) h0 ^= factors.at[(first + k) % 32] * (first + uint32_t(k) + data[k]);
+    return h0 ^ h1 ^ h2 ^ h3;
+}
+
+uint64_t section_hash(const unsigned char* data, int32_t length)
+{
+    if (length <= 0) return 1;
+    return section_hash_terms(data, size_t(length), 0) | 1;
 }
 
 bool header_valid(const unsigned char* header)

@@ -2,6 +2,7 @@
 // read-only mapping of the running executable.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 const int32_t section_header_size = 32;
@@ -17,6 +18,11 @@ inline unsigned char section_magic_byte(int i)
 
 // The section hash of `length` bytes (1 for a length of 0 or less).
 uint64_t section_hash(const unsigned char* data, int32_t length);
+// The XOR of the hash terms of `length` bytes that stand at positions
+// first, first + 1, ... of a run: the terms of consecutive pieces XORed
+// together, then OR 1, give the hash of the whole run, so that a writer can
+// hash a payload while streaming it.
+uint64_t section_hash_terms(const unsigned char* data, size_t length, uint32_t first);
 // True when the 32 bytes carry the section magic and a matching header check.
 bool header_valid(const unsigned char* header);
 // Offset of the next acceptable section at or after `start` (rounded down to

@@ -27,19 +27,24 @@ uint64_t hash_inverse(uint64_t odd)
 void put_section_header(unsigned char* header, char type, const unsigned char* payload,
                         int32_t length)
 {
+    put_section_header_hashed(header, type, section_hash(payload, length), length);
+}
+
+void put_section_header_hashed(unsigned char* header, char type, uint64_t hash, int32_t length)
+{
     for (int i = 0; i < section_magic_size; i++) header[i] = section_magic_byte(i);
     header[15] = static_cast<unsigned char>(type);
-    uint64_t signature = hash_inverse(section_hash(payload, length));
+    uint64_t signature = hash_inverse(hash);
     put32(header + 16, uint32_t(signature));
     put32(header + 20, uint32_t(signature >> 32));
     put32(header + 24, uint32_t(length));
     put32(header + 28, uint32_t(section_hash(header, 28) >> 16));
 }
 
-void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length)
+void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first)
 {
     for (size_t i = 0; i < length; i++)
-        out[i] = static_cast<unsigned char>((in[i] + 100) ^ (i & 255));
+        out[i] = static_cast<unsigned char>((in[i] + 100) ^ ((first + i) & 255));
 }
 
 int count_config_markers(const unsigned char* image, size_t length, size_t* first)

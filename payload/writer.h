@@ -13,8 +13,12 @@ uint64_t hash_inverse(uint64_t odd);
 // stored, after scrambling): magic, type letter, signature, length, check.
 void put_section_header(unsigned char* header, char type, const unsigned char* payload,
                         int32_t length);
+// The same with the payload's section hash already known (a streaming
+// writer gathers it with section_hash_terms).
+void put_section_header_hashed(unsigned char* header, char type, uint64_t hash, int32_t length);
 // c = ((p + 100) mod 256) XOR (i mod 256); `in` and `out` may be the same.
-void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length);
+// `first` is the payload position of in[0], for a payload written in pieces.
+void scramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first = 0);
 
 // How often the stub configuration block's marker occurs in `length`
 // bytes; *first is the offset of the first occurrence (or `length`).

@@ -50,7 +50,9 @@ const char* const text_removal_command = "\"%s\" -deltree* \"%s\" %s";
 const char* const text_abort_line = "\r\n";
 const char* const text_vm_aborting = "The Java VM is aborting...";
 const char* const log_exiting = "C.exiting";
-const char* const log_exit = "C.exit(%d) [m=%d]";
+const char* const log_exit = "C.exit(%d) [m=%lld]";
+// The temp folder existed before this run (error 40): someone else's, kept.
+const char* const log_removal_skipped = "removal.skipped=%s";
 const char* const log_exit_hook = "jvm.exitHook=%d";
 const char* const log_abort_hook = "jvm.abortHook()";
 

@@ -28,20 +28,39 @@ track_header* header_of(void* data)
     return reinterpret_cast<track_header*>(static_cast<unsigned char*>(data) - header_size);
 }
 
-std::atomic<int32_t> outstanding{0};
+// 64 bits: the sum of all live blocks can pass 2^31 bytes on 64-bit builds.
+std::atomic<int64_t> outstanding{0};
+
+// Handed back to the heap when it runs out, so that the exit path can still
+// build its few texts.
+const size_t reserve_size = 256 * 1024;
+void* reserve = malloc(reserve_size);
+void (*out_of_memory_handler)() = nullptr;
+thread_local bool handling_out_of_memory = false;
+
+[[noreturn]] void out_of_memory()
+{
+    fputs(text_out_of_memory, stdout);
+    fflush(stdout);
+    // The exit path allocating again on this thread would come back here.
+    if (out_of_memory_handler && !handling_out_of_memory) {
+        handling_out_of_memory = true;
+        free(reserve);
+        reserve = nullptr;
+        out_of_memory_handler();
+    }
+    abort();
+}
 
 }  // namespace
 
 void* track_alloc(int32_t length)
 {
     if (length < 0) length = 0;
-    auto* block = static_cast<unsigned char*>(calloc(size_t(length) + header_size, 1));
-    if (!block) {
-        // Callers never test for null: an exhausted heap ends the run here.
-        fputs(text_out_of_memory, stdout);
-        fflush(stdout);
-        abort();
-    }
+    auto* block = os_fault_hit(OS_CALL_ALLOC) ? nullptr
+                                              : static_cast<unsigned char*>(calloc(size_t(length) + header_size, 1));
+    // Callers never test for null: an exhausted heap ends the run here.
+    if (!block) out_of_memory();
     auto* header = reinterpret_cast<track_header*>(block);
     void* data = block + header_size;
     header->tag = guard_tag;
@@ -89,9 +108,30 @@ char* format_new(const char* format, ...)
     return track_strdup(buffer);
 }
 
-int32_t track_outstanding()
+char* append_new(char* text, int site, const char* format, ...)
+{
+    char tail[max_text_length + 1];
+    va_list args;
+    va_start(args, format);
+    format_text(tail, format, args);
+    va_end(args);
+    size_t n = strlen(text), m = strlen(tail);
+    if (n + m > size_t(INT32_MAX) - 1) m = 0;  // no tracked block holds more
+    auto* joined = static_cast<char*>(track_alloc(int32_t(n + m + 1)));
+    memcpy(joined, text, n);
+    memcpy(joined + n, tail, m);
+    track_free(text, site);
+    return joined;
+}
+
+int64_t track_outstanding()
 {
     return outstanding;
+}
+
+void track_on_out_of_memory(void (*handler)())
+{
+    out_of_memory_handler = handler;
 }
 
 void* start_thread(void (*body)())

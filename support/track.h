@@ -17,8 +17,16 @@ char* track_strdup(const char* text);
 char* format_new(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Formats into `buffer` of max_text_length + 1 bytes, cutting what does not fit.
 void format_text(char* buffer, const char* format, va_list args);
+// A new tracked text: `text` followed by the formatted addition (itself cut
+// at max_text_length); `text` is released with call-site number `site`. The
+// whole may grow past max_text_length.
+char* append_new(char* text, int site, const char* format, ...) __attribute__((format(printf, 3, 4)));
 // Sum of the requested lengths of all live tracked blocks.
-int32_t track_outstanding();
+int64_t track_outstanding();
+// What an exhausted heap does after its message: `handler` must end the
+// process (the launcher passes its exit path); without one, or when the
+// handler itself runs out, the process aborts.
+void track_on_out_of_memory(void (*handler)());
 
 // Starts body on a new thread at once; the handle is never released.
 void* start_thread(void (*body)());

@@ -5,6 +5,7 @@
 #include "launcher/paths.h"
 #include "launcher/switches.h"
 #include "os/os.h"
+#include "support/track.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
@@ -27,6 +28,7 @@ void reset_paths()
     temp_folder[0] = 0;
     run_id[0] = 0;
     getjava_path = nullptr;
+    temp_folder_foreign = false;
 }
 
 std::string self_path()
@@ -205,6 +207,14 @@ struct class_path_case {
 TEST(ClassPath, Table)
 {
     std::string long_user(1500, 'u');
+    // More jars than one formatted text of 32767 characters can hold.
+    std::string many_jars = "jars=", many_expected = "/T/GV1";
+    for (int i = 0; i < 4000; i++) {
+        many_jars += "lib" + std::to_string(i) + ".jar;";
+        many_expected += ":/T/GV1/lib" + std::to_string(i) + ".jar";
+    }
+    many_jars += "\n";
+    many_expected += ":/M";
     const class_path_case cases[] = {
         {"no jars key", "main=x\n", nullptr, "/T/GV1:/M"},
         {"no Vars text", nullptr, nullptr, "/T/GV1:/M"},
@@ -217,9 +227,11 @@ TEST(ClassPath, Table)
         {"a class path without useclasspath", "main=x\n", "/u/x.jar", "/T/GV1:/M"},
         {"a class path longer than its buffer is kept whole", "useclasspath=*\n", long_user.c_str(),
          "/T/GV1:/M:" + long_user},
+        {"thousands of jars are kept whole", many_jars.c_str(), nullptr, many_expected},
     };
     for (const class_path_case& c : cases) {
         launch_state launch = prepared(c.vars);
+        int64_t before = track_outstanding();
         if (c.classpath)
             setenv("CLASSPATH", c.classpath, 1);
         else
@@ -227,6 +239,9 @@ TEST(ClassPath, Table)
         stage_class_path(launch);
         ASSERT_NE(launch.class_path, nullptr) << c.name;
         EXPECT_EQ(launch.class_path, c.expected) << c.name;
+        // Each step releases the text it replaced: what stays is the result
+        // and the Vars lookups' copies.
+        EXPECT_LE(track_outstanding() - before, int64_t(2 * c.expected.size() + 100)) << c.name;
     }
     unsetenv("CLASSPATH");
     reset_paths();
@@ -324,6 +339,28 @@ TEST(ZOffsets, ListsTheHeaderOffsetsOfZSectionsOnly)
     launch.error = "97: Expected 3 sections in 'x' (found=4)";
     stage_z_offsets(launch);
     EXPECT_STREQ(launch.z_offsets, "") << "made always, filled only without error";
+}
+
+TEST(ZOffsets, AHundredThousandSectionsKeepEveryOffsetWithoutCopies)
+{
+    const int32_t count = 100000;
+    std::vector<unsigned char> file(size_t(count) * 32 + 32);
+    std::vector<const unsigned char*> table;
+    std::string expected;
+    for (int32_t i = 1; i <= count; i++) {
+        put_header(file, size_t(i) * 32, 'Z', 0);
+        table.push_back(&file[size_t(i) * 32]);
+        expected += "," + std::to_string(i * 32);
+    }
+    launch_state launch{};
+    launch.base = file.data();
+    launch.table = table.data();
+    launch.found = count;
+    int64_t before = track_outstanding();
+    stage_z_offsets(launch);
+    EXPECT_EQ(launch.z_offsets, expected);
+    EXPECT_LE(track_outstanding() - before, int64_t(count) * 11 + 1) << "one block, no earlier copies kept";
+    track_free(launch.z_offsets, 1);
 }
 
 TEST(VarsText, CopiedUpToItsNulAndNeverPastThePayload)

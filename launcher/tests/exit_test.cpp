@@ -3,6 +3,7 @@
 #include "launcher/paths.h"
 #include "launcher/switches.h"
 #include "os/os.h"
+#include "support/track.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
@@ -40,6 +41,7 @@ std::string printed_by(const std::function<void()>& body, int code, bool quiet =
             snprintf(module_filename, module_filename_size, "%s", paths.module.c_str());
             snprintf(temp_folder, temp_folder_size, "%s", paths.folder.c_str());
             snprintf(run_id, run_id_size, "%s", paths.id.c_str());
+            temp_folder_foreign = false;
             body();
         },
         testing::ExitedWithCode(code & 0xFF), "");
@@ -84,6 +86,8 @@ struct removal_case {
     std::string folder;
     std::string id;
     std::vector<std::string> words;  // what the child received; empty: not started
+    bool foreign = false;            // the folder existed before the run (error 40)
+    fs::path module = {};            // empty: the usual one
 };
 
 TEST(LauncherExit, StartsTheRemovalChildOnlyOnceATempPathIsKnown)
@@ -93,20 +97,33 @@ TEST(LauncherExit, StartsTheRemovalChildOnlyOnceATempPathIsKnown)
     fs::path module = scratch.path / "Program Files" / "app";
     fs::path record = scratch.path / "child-words";
     write_recorder(module, record);
+    // A quote in the executable's path must neither split nor end a word.
+    fs::path quoted = scratch.path / "say \"hi\" now" / "app \"";
+    write_recorder(quoted, record);
     std::string folder = (scratch.path / "GV1F2E").string();
     const removal_case cases[] = {
         {"no temp path yet", "", "", {}},
         {"temp path asked for", ".", "", {}},
         {"temp folder made", folder, "GV1F2E", {"-deltree*", folder, "GV1F2E"}},
         {"temp path without a run id (after 22)", "/tmp/", "", {"-deltree*", "/tmp/"}},
+        {"temp folder someone else made (after 40)", folder, "GV1F2E", {}, true},
+        {"executable path holding quotes", folder, "GV1F2E", {"-deltree*", folder, "GV1F2E"}, false, quoted},
     };
     for (const removal_case& c : cases) {
         fs::remove(record);
-        std::vector<std::string> log =
-            log_texts(printed_by([] { launcher_exit(7); }, 7, false, {module.string(), c.folder, c.id}));
-        ASSERT_EQ(log.size(), 2u) << c.name;
+        std::string exe = (c.module.empty() ? module : c.module).string();
+        std::vector<std::string> log = log_texts(printed_by(
+            [&c] {
+                temp_folder_foreign = c.foreign;
+                launcher_exit(7);
+            },
+            7, false, {exe, c.folder, c.id}));
+        ASSERT_EQ(log.size(), c.foreign ? 3u : 2u) << c.name;
         EXPECT_EQ(log[0], "C.exiting");
-        EXPECT_TRUE(exit_line(log[1], 7)) << log[1];
+        if (c.foreign) {
+            EXPECT_EQ(log[1], "removal.skipped=" + folder);
+        }
+        EXPECT_TRUE(exit_line(log.back(), 7)) << log.back();
         if (c.words.empty()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
             EXPECT_FALSE(fs::exists(record)) << c.name << ": no child";
@@ -125,6 +142,25 @@ TEST(LauncherExit, TheRealChildRemovesTheTempFolderAfterTheLauncherHasGone)
     write_text(folder / "b.dll", "b");
     printed_by([] { launcher_exit(0); }, 0, false, {GLIMVANE_STUB, folder.string(), "GV3A7"});
     EXPECT_TRUE(wait_for(folder, false));
+}
+
+TEST(LauncherExit, AnExhaustedHeapEndsThroughTheExitPathAndTheRemovalStillRuns)
+{
+    scratch_dir scratch;
+    fs::path folder = scratch.path / "GV0E0M";
+    write_text(folder / "a.jar", "a");
+    std::string printed = printed_by(
+        [] {
+            track_on_out_of_memory(out_of_memory_exit);
+            os_fault_set(OS_CALL_ALLOC, 1, 1, 12);
+            track_alloc(64);
+        },
+        out_of_memory_code, false, {GLIMVANE_STUB, folder.string(), "GV0E0M"});
+    EXPECT_EQ(printed.substr(0, 17), "\r\nOut of memory\r\n") << printed;
+    std::vector<std::string> log = log_texts(printed);
+    ASSERT_EQ(log.size(), 2u) << printed;
+    EXPECT_TRUE(exit_line(log[1], out_of_memory_code)) << log[1];
+    EXPECT_TRUE(wait_for(folder, false)) << "the removal child ran";
 }
 
 TEST(LauncherExit, TheFirstThreadEndsTheProcessAndLaterOnesBlock)

@@ -47,6 +47,22 @@ TEST(DeleteTree, NeverFollowsALinkOutOfTheFolder)
     EXPECT_FALSE(fs::exists(root)) << "the links themselves match and are removed";
 }
 
+// Anyone can plant a link under a run's name in a shared temp folder; the
+// removal must neither list nor empty what it points to.
+TEST(DeleteTree, ALinkAtTheTopFolderItselfIsNeverFollowed)
+{
+    scratch_dir scratch;
+    fs::path outside = scratch.path / "someone-elses";
+    write_text(outside / "GV42-notes.txt", "n");
+    write_text(outside / "sub" / "GV42.jar", "j");
+    fs::path link = scratch.path / "GV42";
+    fs::create_directory_symlink(outside, link);
+    delete_tree(link.c_str(), "GV42");
+    EXPECT_EQ(read_text(outside / "GV42-notes.txt"), "n");
+    EXPECT_EQ(read_text(outside / "sub" / "GV42.jar"), "j");
+    EXPECT_TRUE(fs::is_symlink(link));
+}
+
 TEST(DeleteTree, RetriesAFileThatCannotBeDeletedYet)
 {
     scratch_dir scratch;

@@ -10,7 +10,7 @@ namespace {
 
 TEST(Track, CounterFollowsLiveBlocksBackToZero)
 {
-    int32_t before = track_outstanding();
+    int64_t before = track_outstanding();
     void* empty1 = track_alloc(0);
     void* empty2 = track_alloc(0);
     EXPECT_NE(empty1, empty2);
@@ -32,7 +32,7 @@ TEST(Track, CounterFollowsLiveBlocksBackToZero)
 TEST(Track, RefusedReleasesNameTheirCallSite)
 {
     char* text = track_strdup("hello world, a tracked text");
-    int32_t live = track_outstanding();
+    int64_t live = track_outstanding();
     struct case_ {
         void* address;
         int site;

@@ -125,6 +125,24 @@ void put32(bytes& file, size_t at, int32_t value)
     memcpy(&file[at], &value, 4);
 }
 
+// Renames the record of the `index`th section in place (the names are of
+// equal length) and seals the section again: a package that glimvane-pack
+// refuses to write.
+void rename_record(package& p, size_t index, const char* from, const char* to)
+{
+    p.damage([&](bytes& f) {
+        int32_t at = p.sections(f)[index];
+        int32_t length = section_payload_length(&f[at]);
+        unsigned char* payload = &f[at + 32];
+        size_t n = strlen(from) + 1;
+        descramble_bytes(payload, payload, size_t(length));
+        ASSERT_EQ(memcmp(payload + 1, from, n), 0);
+        memcpy(payload + 1, to, n);
+        scramble_bytes(payload, payload, size_t(length));
+        put_section_header(&f[at], 'F', payload, length);
+    });
+}
+
 size_t block_of(const bytes& file)
 {
     size_t at;
@@ -269,25 +287,16 @@ const error_case error_cases[] = {
      [](package& p) {
          p.pack({"--file", p.source("a.txt", "a") + "=a.txt", "--file", p.source("evil", "e") + "=up/evil", "--file",
                  p.source("c.txt", "c") + "=c.txt"});
-         // Rewrite "up/evil" as "../evil" (same length) and seal the section again.
-         p.damage([&p](bytes& f) {
-             int32_t at = p.sections(f)[2];
-             int32_t length = section_payload_length(&f[at]);
-             unsigned char* payload = &f[at + 32];
-             descramble_bytes(payload, payload, size_t(length));
-             ASSERT_EQ(memcmp(payload + 1, "up/evil", 8), 0);
-             memcpy(payload + 1, "..", 2);
-             scramble_bytes(payload, payload, size_t(length));
-             put_section_header(&f[at], 'F', payload, length);
-         });
+         rename_record(p, 2, "up/evil", "../evil");
      },
      no_env, 41, [](package&) { return std::string("41: Unable to write a file to the temp folder [winerr=22]"); },
      disk_problem},
     {"the second of three files cannot be written (41)",
      [](package& p) {
          // A folder already holds the second file's name.
-         p.pack({"--file", p.source("a.txt", "a") + "=d/a.txt", "--file", p.source("d", "x") + "=d", "--file",
+         p.pack({"--file", p.source("a.txt", "a") + "=d/a.txt", "--file", p.source("d", "x") + "=e", "--file",
                  p.source("c.txt", "c") + "=c.txt"});
+         rename_record(p, 2, "e", "d");
      },
      no_env, 41, [](package&) { return std::string("41: Unable to write a file to the temp folder [winerr=21]"); },
      disk_problem},
@@ -362,6 +371,66 @@ TEST(DeltreeMode, DeletesOnlyWithExactlyTwoWordsBehindIt)
         EXPECT_EQ(r.out, "") << r.command;
         EXPECT_EQ(fs::exists(folder), !c.deletes) << r.command;
     }
+}
+
+// ---- what others may have planted ----------------------------------------------------
+
+// Anyone can plant links in a temp path shared by all users, named like the
+// next run ids ("GV", uptime seconds, process id). The shell plants them
+// for its own process id and then becomes the launcher.
+TEST(PlantedLinks, AtTheNextRunIdsTheRunFailsAndNothingOutsideIsTouched)
+{
+    package p;
+    pack_usual(p);
+    fs::path outside = p.root / "outside";
+    write_text(outside / "victim.jar", "precious");
+    std::string script = "s=$(cut -d. -f1 /proc/uptime); for d in -1 0 1 2; do "
+                         "ln -s '" + outside.string() + "' \"$TMPDIR/$(printf 'GV%X%X' $(( (s + d) & 65535 )) $$)\"; "
+                         "done; exec '" + p.exe.string() + "' -D* -Q*";
+    std::vector<std::string> env = p.desktop.env();
+    env.push_back("TMPDIR=" + p.tmp.string());
+    run_result r = run_program({"/bin/sh", "-c", script}, env);
+    EXPECT_EQ(r.exit_code, 40) << r.out << r.err;
+    std::vector<std::string> log = log_texts(r.out);
+    std::string folder = value_of(log, "temp.folder");
+    EXPECT_EQ(value_of(log, "removal.skipped"), folder) << r.out;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(read_text(outside / "victim.jar"), "precious");
+    EXPECT_TRUE(fs::is_symlink(folder)) << "someone else's link stays";
+
+    // The removal mode started by hand on such a link leaves its target alone.
+    std::string id = fs::path(folder).filename().string();
+    run_result by_hand = run_program({GLIMVANE_STUB, "-deltree*", folder, id});
+    EXPECT_EQ(by_hand.exit_code, 0);
+    EXPECT_EQ(read_text(outside / "victim.jar"), "precious");
+}
+
+// The launcher puts its own folder first on PATH; a zenity lying there (a
+// Downloads folder) must never be the one that shows the box.
+TEST(PlantedTools, AZenityBesideTheExecutableIsNeverRun)
+{
+    package p;
+    p.pack({"--file", p.source("a.txt", "a") + "=a.txt", "--file", p.source("evil", "e") + "=up/evil"});
+    rename_record(p, 2, "up/evil", "../evil");  // error 41, reported after PATH has changed
+    fs::path marker = p.root / "planted-ran";
+    write_text(p.exe.parent_path() / "zenity", "#!/bin/sh\ntouch '" + marker.string() + "'\n");
+    fs::permissions(p.exe.parent_path() / "zenity", fs::perms::owner_all);
+    run_result r = p.launch({});
+    EXPECT_EQ(r.exit_code, 41) << r.out;
+    EXPECT_EQ(p.desktop.calls("zenity").size(), 1u) << "the user's own zenity shows it";
+    EXPECT_FALSE(fs::exists(marker));
+}
+
+TEST(QuotedExecutable, StillHasItsTempFolderRemoved)
+{
+    package p;
+    p.exe = p.root / "say \"hi\"" / "demo \"app\"";
+    pack_usual(p);
+    run_result r = p.launch({"-D*", "-Q*"});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    std::string folder = value_of(log_texts(r.out), "temp.folder");
+    ASSERT_FALSE(folder.empty()) << r.out;
+    EXPECT_TRUE(gone_within(folder, 10));
 }
 
 }  // namespace

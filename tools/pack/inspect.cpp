@@ -1,18 +1,21 @@
 #include "tools/pack/pack.h"
 
-#include "os/os.h"
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
 #include "support/messages.h"
-#include "support/track.h"
 #include "tools/pack/texts.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 
 namespace {
+
+using bytes = std::vector<unsigned char>;
 
 int32_t get32(const unsigned char* p)
 {
@@ -31,98 +34,226 @@ void first_error(std::string& error, const std::string& text)
     if (error.empty()) error = text;
 }
 
-void print_vars(const unsigned char* payload, int32_t length, FILE* out, std::string& problem)
+// The packaged file, read through one buffer: a window of it is loaded
+// where the reader asks, so that a file of any size costs the same memory.
+struct window {
+    FILE* file;
+    uint64_t size;
+    bytes data = bytes(io_buffer_size);
+    uint64_t start = 0;
+    size_t loaded = 0;
+
+    // `n` bytes at `offset` (n at most the buffer's size), or null when the
+    // file is shorter.
+    const unsigned char* at(uint64_t offset, size_t n)
+    {
+        if (offset < start || offset + n > start + loaded) {
+            start = offset;
+            loaded = 0;
+            if (fseek(file, long(offset), SEEK_SET) == 0) loaded = fread(data.data(), 1, data.size(), file);
+        }
+        return offset + n <= start + loaded ? &data[size_t(offset - start)] : nullptr;
+    }
+};
+
+// The first offset of the configuration block's marker, or the file size.
+uint64_t find_marker(window& w)
 {
-    const char* text = reinterpret_cast<const char*>(payload);
-    size_t n = strnlen(text, size_t(length));
-    for (size_t at = 0; at < n;) {
-        size_t end = at;
-        while (end < n && text[end] != '\n') end++;
-        fprintf(out, text_inspect_vars_line, std::string(text + at, end - at).c_str());
-        at = end + 1;
+    const config_marker_bytes marker = config_complement(config_marker_complement);
+    const size_t step = io_buffer_size - 16;
+    // The launcher image lies within the first 2^31 bytes, which a 32-bit
+    // seek reaches.
+    const uint64_t limit = std::min<uint64_t>(w.size, uint64_t(INT32_MAX));
+    for (uint64_t offset = 0; offset < limit; offset += step) {
+        size_t n = size_t(std::min<uint64_t>(io_buffer_size, limit - offset));
+        const unsigned char* p = w.at(offset, n);
+        if (!p) break;
+        const unsigned char* hit = std::search(p, p + n, marker.bytes, marker.bytes + 16);
+        if (hit != p + n) return offset + uint64_t(hit - p);
     }
-    if (n == size_t(length)) {
-        fputs(text_inspect_no_nul, out);
-        first_error(problem, text_inspect_vars_nul);
-    }
+    return w.size;
 }
 
-// The record of a file section, read the way the launcher reads it.
-void print_record(const unsigned char* header, FILE* out, std::string& problem)
+// The scan of the launcher (find_header), over the window.
+int32_t next_header(window& w, int32_t start, int32_t length)
 {
-    unsigned char* plain = descramble_section(header);
-    file_record r;
-    if (read_record(plain, section_payload_length(header), &r) && record_path_safe(r.path)) {
-        fprintf(out, text_inspect_record, r.path, r.size);
-    } else {
-        fputs(text_inspect_bad_record, out);
-        first_error(problem, format(text_error_41, os_error_invalid_data));
+    for (int64_t at = start & ~15; at + section_header_size < length; at += 16) {
+        const unsigned char* h = w.at(uint64_t(at), section_header_size);
+        if (h && header_valid(h) && at + section_header_size + section_payload_length(h) <= length)
+            return int32_t(at);
     }
-    track_free(plain, 1);
+    return 0;
+}
+
+// The section hash of a payload, read piece by piece.
+bool payload_matches(window& w, int32_t at, int32_t length, uint64_t signature)
+{
+    uint64_t hash = 0;
+    for (int32_t done = 0; done < length;) {
+        size_t n = size_t(std::min<int32_t>(int32_t(io_buffer_size), length - done));
+        hash ^= section_hash_terms(w.at(uint64_t(at) + section_header_size + uint64_t(done), n), n, uint32_t(done));
+        done += int32_t(n);
+    }
+    return (hash | 1) * signature == 1;
+}
+
+void print_vars(window& w, int32_t at, int32_t length, FILE* out)
+{
+    std::string line;
+    bool nul = false;
+    for (int32_t done = 0; done < length && !nul;) {
+        size_t n = size_t(std::min<int32_t>(int32_t(io_buffer_size), length - done));
+        const char* text = reinterpret_cast<const char*>(w.at(uint64_t(at) + section_header_size + uint64_t(done), n));
+        for (size_t i = 0; i < n && !nul; i++) {
+            nul = text[i] == 0;
+            if (text[i] == '\n' || nul) {
+                if (!line.empty() || text[i] == '\n') fprintf(out, text_inspect_vars_line, line.c_str());
+                line.clear();
+            } else {
+                line += text[i];
+            }
+        }
+        done += int32_t(n);
+    }
+    if (!line.empty()) fprintf(out, text_inspect_vars_line, line.c_str());
+    // The launcher then takes the whole payload as the text: not an error.
+    if (!nul) fputs(text_inspect_no_nul, out);
+}
+
+// What writing each record does on the target, in the launcher's order:
+// folders made for earlier records, files written. A later record's error
+// replaces an earlier one, as in the launcher.
+struct extraction {
+    bool windows;
+    std::map<std::string, bool> made;  // path key -> is a folder
+    std::string error;                 // the last record's failure
+
+    void fail(const std::string& path, const char* why, int posix_error)
+    {
+        error = windows ? format(text_inspect_41_windows, path.c_str(), why)
+                        : format(text_error_41, posix_error) + format(text_inspect_41_why, path.c_str(), why);
+    }
+
+    std::string key(const std::string& path) const
+    {
+        std::string k;
+        for (char c : path) k += c == '\\' ? '/' : windows ? char(tolower(static_cast<unsigned char>(c))) : c;
+        return k;
+    }
+
+    void write(const std::string& path)
+    {
+        if (!record_path_safe(path.c_str())) return fail(path, text_why_leaves, EINVAL);
+        if (typical_temp_folder + 1 + path.size() > launcher_path_limit)
+            return fail(path, format(text_why_long, int(launcher_path_limit - 1 - path.size())).c_str(), EINVAL);
+        if (windows)
+            if (const char* why = windows_name_problem(path)) return fail(path, why, 0);
+        std::string k = key(path);
+        std::vector<std::string> folders;
+        for (size_t at = k.find('/'); at != std::string::npos; at = k.find('/', at + 1))
+            if (at > 0 && k[at - 1] != '/') folders.push_back(k.substr(0, at));
+        for (const std::string& f : folders) {
+            auto it = made.find(f);
+            if (it != made.end() && !it->second) return fail(path, text_why_below_file, ENOTDIR);
+        }
+        if (k.back() == '/') return fail(path, text_why_trailing, EISDIR);
+        auto it = made.find(k);
+        if (it != made.end() && it->second) return fail(path, text_why_is_folder, EISDIR);
+        for (const std::string& f : folders) made[f] = true;
+        made[k] = false;
+    }
+};
+
+// The record of a file section, read the way the launcher reads it.
+void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x)
+{
+    // n is one byte: the path, its NUL and the size lie in the first 265 bytes.
+    size_t head_size = size_t(std::min<int32_t>(length, 10 + 255));
+    bytes head(head_size);
+    if (head_size) memcpy(head.data(), w.at(uint64_t(at) + section_header_size, head_size), head_size);
+    descramble_bytes(head.data(), head.data(), head_size);
+    file_record r;
+    if (!read_record(head.data(), length, &r)) {
+        fputs(text_inspect_bad_record, out);
+        x.fail("", text_why_bounds, EINVAL);
+        return;
+    }
+    fprintf(out, text_inspect_record, r.path, r.size);
+    std::string before = x.error;
+    x.write(r.path);
+    if (x.error != before) fputs(text_inspect_refused, out);
 }
 
 }  // namespace
 
 int inspect(const std::string& path, FILE* out)
 {
-    std::vector<unsigned char> file;
-    std::string error;
-    if (!read_file(path, file, error)) {
-        fprintf(stderr, text_error_prefix, error.c_str());
+    FILE* file = fopen(path.c_str(), "rb");
+    std::error_code ec;
+    uint64_t size = file ? std::filesystem::file_size(path, ec) : 0;
+    if (!file || ec) {
+        fprintf(stderr, text_error_prefix,
+                format(text_cannot_read, path.c_str(), ec ? ec.message().c_str() : strerror(errno)).c_str());
+        if (file) fclose(file);
         return 1;
     }
-    fprintf(out, text_inspect_file, path.c_str(), (long long)file.size());
+    window w{file, size, bytes(io_buffer_size), 0, 0};
+    fprintf(out, text_inspect_file, path.c_str(), (long long)size);
     // The first marker is the block: sections come after the launcher image.
-    size_t at;
-    if (count_config_markers(file.data(), file.size(), &at) == 0 || at + size_t(config_block_size) > file.size()) {
+    uint64_t marker = find_marker(w);
+    const unsigned char* block = marker < size ? w.at(marker, size_t(config_block_size)) : nullptr;
+    if (!block) {
         fprintf(stderr, text_error_prefix, format(text_no_marker, path.c_str()).c_str());
+        fclose(file);
         return 1;
     }
-    const unsigned char* block = &file[at];
     int32_t expected = get32(block + config_count_offset);
     int32_t min_length = get32(block + config_length_offset);
     fprintf(out, text_inspect_block, expected, min_length, field_text(block + config_display_offset).c_str(),
             field_text(block + config_original_offset).c_str());
+    const unsigned char* image = w.at(0, 2);
+    extraction x{image && image[0] == 'M' && image[1] == 'Z', {}, ""};
+    fputs(x.windows ? text_inspect_windows : text_inspect_posix, out);
 
     const std::string exe = std::filesystem::path(path).filename().string();
     // What the launcher's mapping reports: the low 32 bits of the size.
-    const int32_t length = int32_t(uint32_t(file.size()));
-    error.clear();
+    const int32_t length = int32_t(uint32_t(size));
+    std::string error;
+    if (length < 0) first_error(error, format(text_error_21, exe.c_str()));
     if (length < min_length) first_error(error, format(text_error_90, exe.c_str()));
     if (expected < 1 || expected > 100000) first_error(error, format(text_error_96, expected));
 
-    const unsigned char* base = file.data();
     int32_t found = 0;
     char first_type = 0;
     bool signature_failed = false;
     int64_t end = 0;
-    std::string problem;  // of the Vars text or a record, met after the scan
-    for (int32_t at = find_header(base, 0, length); at > 0;) {
-        const unsigned char* header = base + at;
-        bool ok = payload_signed(header);
-        int32_t payload = section_payload_length(header);
-        fprintf(out, text_inspect_section, found + 1, at, section_type(header), payload, ok ? "ok" : "FAILED");
+    for (int32_t at = length > 0 ? next_header(w, 0, length) : 0; at > 0;) {
+        bytes header(w.at(uint64_t(at), section_header_size), w.at(uint64_t(at), section_header_size) + section_header_size);
+        int32_t payload = section_payload_length(header.data());
+        char type = section_type(header.data());
+        bool ok = payload_matches(w, at, payload, section_signature(header.data()));
+        fprintf(out, text_inspect_section, found + 1, at, type, payload, ok ? "ok" : "FAILED");
         if (!ok) {
             fputc('\n', out);
             signature_failed = true;
             break;
         }
-        if (found == 0) first_type = section_type(header);
-        char type = section_type(header);
-        if (type == 'F' || type == 'B' || type == 'J') print_record(header, out, problem);
+        if (found == 0) first_type = type;
+        if (type == 'F' || type == 'B' || type == 'J') print_record(w, at, payload, out, x);
         fputc('\n', out);
-        if (type == 'V' && found == 0) print_vars(header + section_header_size, payload, out, problem);
+        if (type == 'V' && found == 0) print_vars(w, at, payload, out);
         found++;
         end = int64_t(at) + section_header_size + payload;
-        at = find_header(base, int32_t(end), length);
+        at = next_header(w, int32_t(end), length);
     }
-    if (int64_t(file.size()) > end && !signature_failed)
-        fprintf(out, text_inspect_trailing, (long long)(int64_t(file.size()) - end));
+    fclose(file);
+    if (int64_t(size) > end && !signature_failed)
+        fprintf(out, text_inspect_trailing, (long long)(int64_t(size) - end));
 
     if (signature_failed) first_error(error, format(text_error_91, 91));
     if (found != expected) first_error(error, format(text_error_97, expected, exe.c_str(), found));
     if (first_type != 'V') first_error(error, text_error_98);
-    first_error(error, problem);
+    first_error(error, x.error);
     if (error.empty()) {
         fputs(text_inspect_ok, out);
         return 0;

@@ -3,9 +3,15 @@
 #include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -25,6 +31,57 @@ bool set_once(std::string& target, const std::string& option, const std::string&
     return true;
 }
 
+// Every regular file below `source`, in name order so that the same folder
+// always gives the same package, stored below `rel` (null: the folder's own
+// name; empty: at the top).
+bool add_dir(pack_request& r, const std::string& source, const char* rel, std::string& error)
+{
+    std::error_code ec;
+    std::string base = rel ? rel : fs::absolute(source, ec).lexically_normal().parent_path().filename().string();
+    if (!rel) {
+        fs::path name = fs::path(source).lexically_normal().filename();
+        if (!name.empty() && name != "." && name != "..") base = name.string();
+    }
+    std::vector<std::string> found;
+    for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
+        if (it->is_regular_file(ec)) found.push_back(fs::relative(it->path(), source, ec).generic_string());
+    if (ec) {
+        error = format(text_cannot_list, source.c_str(), ec.message().c_str());
+        return false;
+    }
+    if (found.empty()) {
+        error = format(text_empty_dir, source.c_str());
+        return false;
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& f : found)
+        r.files.push_back({(fs::path(source) / f).string(), base.empty() ? f : base + "/" + f, false});
+    return true;
+}
+
+// The words of the command line with each @FILE replaced by the lines of
+// FILE (a line feed or CR LF ends a line; empty lines are skipped). Words
+// read from a file are not expanded again.
+bool expand_files(const std::vector<std::string>& words, std::vector<std::string>& args, std::string& error)
+{
+    for (const std::string& word : words) {
+        if (word.size() < 2 || word[0] != '@') {
+            args.push_back(word);
+            continue;
+        }
+        std::ifstream in(word.substr(1), std::ios::binary);
+        if (!in) {
+            error = format(text_cannot_read, word.c_str() + 1, strerror(errno));
+            return false;
+        }
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (!line.empty()) args.push_back(line);
+        }
+    }
+    return true;
+}
+
 // Applies one option; false with the reason when the command line is wrong.
 bool apply(pack_request& r, const std::string& option, const std::string& value, std::string& error)
 {
@@ -39,11 +96,12 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
         r.name_given = true;
         return error.empty();
     }
-    if (option == "--jar") {
-        r.files.push_back({value, "", true});
-    } else if (option == "--file") {
+    if (option == "--jar" || option == "--file") {
         size_t eq = value.find('=');
-        r.files.push_back({value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1), false});
+        r.files.push_back({value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1), option == "--jar"});
+    } else if (option == "--dir") {
+        size_t eq = value.find('=');
+        return add_dir(r, value.substr(0, eq), eq == std::string::npos ? nullptr : value.c_str() + eq + 1, error);
     } else if (option == "--var") {
         size_t eq = value.find('=');
         if (eq == std::string::npos) {
@@ -61,7 +119,10 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    std::string expand_error;
+    if (!expand_files(std::vector<std::string>(argv + 1, argv + argc), args, expand_error))
+        return usage_error(expand_error);
     if (args.empty()) {
         fputs(text_usage, stderr);
         fputs(text_usage_windows, stderr);
@@ -72,7 +133,7 @@ int main(int argc, char** argv)
         return inspect(args[1], stdout);
     }
     const char* const with_value[] = {"--stub", "--out", "--name", "--jar", "--file",
-                                      "--main", "--var", "--getjava", "--payload"};
+                                      "--main", "--var", "--getjava", "--payload", "--dir"};
     pack_request request;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string& word = args[i];

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -16,6 +18,12 @@
 #include <fstream>
 #include <random>
 #include <set>
+#ifdef _WIN32
+#include <io.h>
+#define unlink _unlink
+#else
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -65,10 +73,35 @@ std::string path_key(const std::string& stored)
     return key;
 }
 
-std::string check_stored(const std::string& stored)
+std::string check_stored(const pack_file& f)
 {
-    if (!record_path_safe(stored.c_str())) return format(text_bad_path, stored.c_str());
-    if (stored.size() > record_path_limit) return format(text_path_too_long, stored.c_str());
+    if (!record_path_safe(f.stored.c_str())) return format(text_bad_path, f.stored.c_str(), f.source.c_str());
+    if (f.stored.size() > stored_path_limit)
+        return format(text_path_too_long, f.stored.c_str(), f.source.c_str(), int(f.stored.size()), int(stored_path_limit));
+    if (const char* why = windows_name_problem(f.stored))
+        return format(text_windows_name, f.stored.c_str(), f.source.c_str(), why);
+    // The launcher would accept an empty name between two separators; it
+    // is refused as the slip it most likely is.
+    if (path_key(f.stored).find("\\\\") != std::string::npos)
+        return format(text_empty_name, f.stored.c_str(), f.source.c_str());
+    // The launcher would look such a piece of the jars value up beside the
+    // executable, never in the temp folder that holds the packed copy.
+    if (f.jar && f.stored[0] == '.') return format(text_jar_dot, f.stored.c_str(), f.source.c_str());
+    return "";
+}
+
+// A file stored where another one needs a folder ("f1" and "f1/f2"), in
+// either order, cannot be written.
+std::string check_nesting(const std::vector<pack_file>& files)
+{
+    std::set<std::string> keys;
+    for (const pack_file& f : files) keys.insert(path_key(f.stored));
+    for (const pack_file& f : files) {
+        std::string key = path_key(f.stored);
+        for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
+            if (keys.count(key.substr(0, at)))
+                return format(text_below_file, f.stored.c_str(), f.source.c_str(), f.stored.substr(0, at).c_str());
+    }
     return "";
 }
 
@@ -134,28 +167,6 @@ std::string prepare_stub(const pack_request& request, const std::string& display
     return "";
 }
 
-std::string payload_of(const section_plan& s, const std::string& vars, bytes& payload)
-{
-    if (s.type == 'V') {
-        payload.assign(vars.begin(), vars.end());
-        payload.push_back(0);
-        return "";
-    }
-    bytes contents;
-    std::string error;
-    if (!read_file(s.source, contents, error)) return error;
-    if (contents.size() != s.size) return format(text_changed, s.source.c_str());
-    if (s.type == 'Z') {
-        payload.swap(contents);
-        return "";
-    }
-    payload.assign(size_t(s.payload), 0);
-    put_record_head(payload.data(), s.stored.c_str(), uint32_t(s.size));
-    std::copy(contents.begin(), contents.end(), payload.end() - ptrdiff_t(contents.size()));
-    scramble_bytes(payload.data(), payload.data(), payload.size());
-    return "";
-}
-
 // Executable wherever it is readable, as a compiler's output would be.
 void make_executable(const fs::path& path)
 {
@@ -169,32 +180,103 @@ void make_executable(const fs::path& path)
     fs::permissions(path, add, fs::perm_options::add, ec);
 }
 
+// The temporary file being written, removed when a signal ends the packer:
+// an interrupted pack leaves nothing behind.
+char temp_path[4096];
+
+void remove_temp_and_die(int signal)
+{
+    if (temp_path[0]) unlink(temp_path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+const int caught_signals[] = {SIGINT, SIGTERM
+#ifdef SIGHUP
+                              , SIGHUP
+#endif
+};
+
+void catch_signals(bool on)
+{
+    for (int s : caught_signals) std::signal(s, on ? remove_temp_and_die : SIG_DFL);
+}
+
+// Writes one section, its payload streamed through `buffer` from the source
+// file: the header's place first, scrambled and hashed while copying, the
+// header last. `at` is the file length so far.
+std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const std::string& vars,
+                          bytes& buffer, const std::string& out)
+{
+    auto write_error = [&out]() { return format(text_cannot_write, out.c_str(), strerror(errno)); };
+    unsigned char head[16 + section_header_size] = {};
+    size_t fill = size_t((16 - at % 16) % 16);
+    if (fwrite(head, 1, fill + section_header_size, file) != fill + section_header_size) return write_error();
+    const long header_at = long(at + fill);
+
+    uint64_t hash = 0;
+    uint64_t done = 0;
+    bool scramble = s.type != 'V' && s.type != 'Z';
+    auto emit = [&](unsigned char* data, size_t n) {
+        if (scramble) scramble_bytes(data, data, n, size_t(done));
+        hash ^= section_hash_terms(data, n, uint32_t(done));
+        done += n;
+        return fwrite(data, 1, n, file) == n;
+    };
+    if (s.type == 'V') {
+        bytes text(vars.begin(), vars.end());
+        text.push_back(0);
+        if (!emit(text.data(), text.size())) return write_error();
+    } else {
+        if (scramble) {
+            bytes record(record_length(s.stored.size(), 0));
+            put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
+            if (!emit(record.data(), record.size())) return write_error();
+        }
+        FILE* in = fopen(s.source.c_str(), "rb");
+        if (!in) return format(text_cannot_read, s.source.c_str(), strerror(errno));
+        uint64_t copied = 0;
+        std::string error;
+        for (size_t n; error.empty() && (n = fread(buffer.data(), 1, buffer.size(), in)) > 0;) {
+            copied += n;
+            if (copied > s.size) break;
+            if (!emit(buffer.data(), n)) error = write_error();
+        }
+        if (error.empty() && (ferror(in) || copied != s.size)) error = format(text_changed, s.source.c_str());
+        fclose(in);
+        if (!error.empty()) return error;
+    }
+    put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
+    if (fseek(file, header_at, SEEK_SET) != 0 || fwrite(head, 1, section_header_size, file) != size_t(section_header_size) ||
+        fseek(file, 0, SEEK_END) != 0)
+        return write_error();
+    at = uint64_t(header_at) + uint64_t(section_header_size) + done;
+    return "";
+}
+
 std::string write_output(const pack_request& request, const bytes& stub, const std::vector<section_plan>& plan,
                          const std::string& vars, bool trailing_byte)
 {
     fs::path out = request.out;
     std::random_device random;
     fs::path temp = out.parent_path() / format(".%s.%08x.tmp", out.filename().string().c_str(), unsigned(random()));
+    snprintf(temp_path, sizeof temp_path, "%s", temp.string().c_str());
+    catch_signals(true);
     std::string error;
-    {
-        std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-        if (!file) return format(text_cannot_write, temp.string().c_str(), strerror(errno));
-        file.write(reinterpret_cast<const char*>(stub.data()), std::streamsize(stub.size()));
+    FILE* file = fopen(temp.string().c_str(), "wb");
+    if (!file) {
+        error = format(text_cannot_write, request.out.c_str(), strerror(errno));
+    } else {
+        bytes buffer(io_buffer_size);
         uint64_t at = stub.size();
-        for (const section_plan& s : plan) {
-            bytes payload;
-            error = payload_of(s, vars, payload);
-            if (!error.empty()) break;
-            unsigned char head[16 + section_header_size] = {};
-            size_t fill = size_t((16 - at % 16) % 16);
-            put_section_header(head + fill, s.type, payload.data(), int32_t(payload.size()));
-            file.write(reinterpret_cast<const char*>(head), std::streamsize(fill + section_header_size));
-            file.write(reinterpret_cast<const char*>(payload.data()), std::streamsize(payload.size()));
-            at += fill + section_header_size + payload.size();
-        }
-        if (trailing_byte) file.put(0);
-        file.close();
-        if (error.empty() && !file) error = format(text_cannot_write, temp.string().c_str(), strerror(errno));
+        if (fwrite(stub.data(), 1, stub.size(), file) != stub.size())
+            error = format(text_cannot_write, request.out.c_str(), strerror(errno));
+        for (size_t i = 0; error.empty() && i < plan.size(); i++)
+            error = write_section(file, at, plan[i], vars, buffer, request.out);
+        if (error.empty() && trailing_byte && fputc(0, file) == EOF)
+            error = format(text_cannot_write, request.out.c_str(), strerror(errno));
+        // A full disk may only show when the last buffer is flushed.
+        if (fclose(file) != 0 && error.empty()) error = format(text_cannot_write, request.out.c_str(), strerror(errno));
     }
     std::error_code ec;
     if (error.empty()) {
@@ -203,10 +285,57 @@ std::string write_output(const pack_request& request, const bytes& stub, const s
         if (ec) error = format(text_cannot_write, request.out.c_str(), ec.message().c_str());
     }
     if (!error.empty()) fs::remove(temp, ec);
+    catch_signals(false);
+    temp_path[0] = 0;
     return error;
 }
 
+// The output must not be one of the inputs: writing it would replace the
+// input. Compared by identity, so that other spellings of a path, links
+// and hard links are caught too.
+std::string check_output(const pack_request& request, const std::vector<pack_file>& files)
+{
+    std::error_code ec;
+    if (!fs::exists(request.out, ec)) return "";
+    std::vector<std::string> inputs{request.stub};
+    for (const pack_file& f : files) inputs.push_back(f.source);
+    inputs.insert(inputs.end(), request.payloads.begin(), request.payloads.end());
+    for (const std::string& input : inputs)
+        if (fs::equivalent(input, request.out, ec)) return format(text_out_is_input, request.out.c_str(), input.c_str());
+    return "";
+}
+
 }  // namespace
+
+const char* windows_name_problem(const std::string& stored)
+{
+    static const char* const devices[] = {"con", "prn", "aux", "nul"};
+    size_t start = 0;
+    for (;;) {
+        size_t end = stored.find_first_of("\\/", start);
+        std::string name = stored.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (name.empty() && end == std::string::npos) return text_why_trailing;
+        if (name.empty()) {  // Windows reads "a//b" as "a/b"
+            start = end + 1;
+            continue;
+        }
+        for (char c : name) {
+            if (static_cast<unsigned char>(c) < 32) return text_why_control;
+            if (strchr("<>:\"|?*", c)) return text_why_character;
+        }
+        if (name.back() == '.' || name.back() == ' ') return text_why_dot_blank;
+        // A device name stays a device whatever extension follows it.
+        std::string base = path_key(name.substr(0, name.find('.')));
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        bool device = std::find(std::begin(devices), std::end(devices), base) != std::end(devices);
+        if (base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+            base[3] >= '1' && base[3] <= '9')
+            device = true;
+        if (device) return text_why_device;
+        if (end == std::string::npos) return nullptr;
+        start = end + 1;
+    }
+}
 
 std::string format(const char* fmt, ...)
 {
@@ -249,9 +378,10 @@ std::string pack(const pack_request& request)
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
             return format(text_jar_separator, f.source.c_str());
-        if (!(error = check_stored(f.stored)).empty()) return error;
+        if (!(error = check_stored(f)).empty()) return error;
         if (!stored.insert(path_key(f.stored)).second) return format(text_duplicate_path, f.stored.c_str());
     }
+    if (!(error = check_nesting(files)).empty()) return error;
     std::string vars;
     if (!(error = check_vars(request, files, vars)).empty()) return error;
 
@@ -285,6 +415,7 @@ std::string pack(const pack_request& request)
     bytes stub;
     if (!(error = prepare_stub(request, display, uint32_t(plan.size()), uint32_t(end), stub)).empty()) return error;
     if (stub.size() != stub_size) return format(text_changed, request.stub.c_str());
+    if (!(error = check_output(request, files)).empty()) return error;
     if (!(error = apply_resources(request, stub)).empty()) return error;
     return write_output(request, stub, plan, vars, trailing_byte);
 }

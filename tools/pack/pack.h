@@ -38,6 +38,20 @@ std::string pack(const pack_request& request);
 // launcher would accept it, 1 otherwise.
 int inspect(const std::string& path, FILE* out);
 
+// The launcher refuses a full path (temp folder, separator, stored path)
+// over 259 bytes and the packer cannot know the user's temp folder: stored
+// paths must fit below one of 100 bytes (run id included).
+const size_t launcher_path_limit = 259;
+const size_t typical_temp_folder = 100;
+const size_t stored_path_limit = launcher_path_limit - typical_temp_folder - 1;
+// Inputs are copied through a buffer of this size, never held whole.
+const size_t io_buffer_size = 1 << 20;
+
+// Why Windows cannot hold a stored path (a reserved device name with any
+// extension, one of <>:"|?* or a control character, a name ending in a dot
+// or a blank, an empty name or a trailing separator), or null.
+const char* windows_name_problem(const std::string& stored);
+
 // printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // The whole file, or false with the system's reason in `error`.

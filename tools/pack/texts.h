@@ -16,10 +16,13 @@ const char* const text_usage =
     "                       bytes, becomes the original EXE name)\n"
     "  --name TEXT          the application's display name, at most 67 bytes\n"
     "                       (default: OUT's file name without extension)\n"
-    "  --jar FILE           a jar for the class path, stored under its file name and\n"
-    "                       listed in the jars value (repeatable, in class path order)\n"
+    "  --jar SRC[=REL]      a jar for the class path, stored as REL (default: SRC's file\n"
+    "                       name) and listed in the jars value (repeatable, in class\n"
+    "                       path order); REL must not begin with \".\"\n"
     "  --file SRC[=REL]     a file written into the temp folder as REL (default: SRC's\n"
     "                       file name); \"/\" or \"\\\" make sub-folders (repeatable)\n"
+    "  --dir SRC[=REL]      every file below the folder SRC, stored below REL (default:\n"
+    "                       SRC's folder name; empty: at the top) (repeatable)\n"
     "  --main CLASS         the application's main class (the key main)\n"
     "  --var KEY=VALUE      a further Vars line, such as mx=512, minver=1.8, jvm=...,\n"
     "                       jop=..., execwd=*, useclasspath=* (repeatable)\n"
@@ -28,7 +31,15 @@ const char* const text_usage =
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
+    "  @FILE                more arguments from FILE, one per line\n"
+    "\n"
     "Options take their value as the next word or after \"=\" (--out=app.exe).\n"
+    "Stored paths are relative, at most 158 bytes long (the launcher's limit of 259\n"
+    "bytes for a full path less a temp folder of up to 100 bytes), and hold names\n"
+    "that Windows can hold: no \"..\", no con, prn, aux, nul, com1-com9 or\n"
+    "lpt1-lpt9 (with any extension), none of <>:\"|?* or control characters, no\n"
+    "name ending in a dot or a blank, no empty name or trailing separator, and no\n"
+    "file stored below another file's name. The output must not be an input.\n"
     "Exit status: 0 on success, 1 when the input is refused or the file would not\n"
     "launch, 2 for a command-line mistake.\n";
 
@@ -53,8 +64,23 @@ const char* const text_hidden_key =
     "the launcher looks up '%s=' and would find it inside another line first; "
     "reorder or rename the keys";
 const char* const text_bad_path =
-    "'%s': the stored path must be relative, without a drive letter or a \"..\" part";
-const char* const text_path_too_long = "'%s': the stored path is over 255 bytes long";
+    "'%s' (from '%s'): the stored path must be relative, without a drive letter or a \"..\" part";
+const char* const text_path_too_long =
+    "'%s' (from '%s'): the stored path is %d bytes long; at most %d fit below a temp folder of 100 bytes";
+const char* const text_windows_name = "'%s' (from '%s'): Windows cannot hold this path: %s";
+const char* const text_why_device = "a name is a reserved device name";
+const char* const text_why_character = "a name holds one of <>:\"|?*";
+const char* const text_why_control = "a name holds a control character";
+const char* const text_why_dot_blank = "a name ends in a dot or a blank";
+const char* const text_why_trailing = "it ends in a separator";
+const char* const text_empty_name = "'%s' (from '%s'): the stored path holds two separators in a row";
+const char* const text_jar_dot =
+    "--jar '%s' (from '%s'): a jar stored under a name beginning with \".\" is looked up beside the "
+    "executable, not in the package; store it under another name with --jar SRC=REL";
+const char* const text_below_file = "'%s' (from '%s') would be stored below the file '%s'";
+const char* const text_out_is_input = "the output '%s' is the input '%s'; choose another --out";
+const char* const text_cannot_list = "cannot list the folder '%s': %s";
+const char* const text_empty_dir = "the folder '%s' holds no file";
 const char* const text_jar_separator = "--jar '%s': the file name must hold no ';' or line feed";
 const char* const text_duplicate_path = "two files would be stored as '%s'";
 const char* const text_no_marker =
@@ -79,7 +105,6 @@ const char* const text_inspect_no_nul = "    (the Vars text has no ending NUL)\n
 const char* const text_inspect_trailing = "trailing data: %lld bytes after the last section\n";
 const char* const text_inspect_ok = "ok: the file would launch\n";
 const char* const text_inspect_error = "error: %s\n";
-const char* const text_inspect_vars_nul = "the Vars text has no ending NUL";
 
 // Windows resources.
 const char* const text_usage_windows =
@@ -116,3 +141,16 @@ const char* const text_room_full =
     "large images as PNG)";
 const char* const text_room_scan =
     "the icon holds bytes the launcher would take for its own data; choose another icon";
+const char* const text_inspect_refused = " (refused)";
+const char* const text_inspect_windows = "target: Windows\n";
+const char* const text_inspect_posix = "target: POSIX\n";
+// A Windows package's write failures are named without an error number:
+// only the Windows host knows it.
+const char* const text_inspect_41_windows =
+    "41: Unable to write a file to the temp folder ('%s': %s; the error number is Windows' own)";
+const char* const text_inspect_41_why = " ('%s': %s)";
+const char* const text_why_leaves = "the path leads out of the temp folder";
+const char* const text_why_long = "it fits only below a temp folder of at most %d bytes";
+const char* const text_why_below_file = "it lies below a file of the package";
+const char* const text_why_is_folder = "a folder of that name holds other files of the package";
+const char* const text_why_bounds = "the record breaks its bounds";

@@ -13,8 +13,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <random>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
 
 namespace {
 
@@ -200,13 +207,16 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
     { std::ofstream(huge, std::ios::binary); }
     fs::resize_file(huge, uint64_t(1) << 31);  // sparse: nothing is read before the refusal
     const std::string stub = GLIMVANE_STUB;
+    const std::string in_stub = (in / "stub").string();
+    fs::copy_file(stub, in_stub);
+    fs::create_directories(in / "void");
     const std::string o = out.string();
     const std::string jar = (in / "app.jar").string();
     struct refuse_case {
         const char* name;
         std::vector<std::string> args;
         int exit_code;
-        const char* message;
+        std::string message;
     };
     const refuse_case cases[] = {
         {"missing jar", {"--stub", stub, "--out", o, "--jar", (in / "nope.jar").string()}, 1, "cannot read"},
@@ -228,6 +238,13 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"unknown option", {"--stub", stub, "--out", o, "--frobnicate"}, 2, "unknown option"},
         {"no output", {"--stub", stub}, 2, "required"},
         {"option given twice", {"--stub", stub, "--stub", stub, "--out", o}, 2, "only once"},
+        {"a jar stored under a dot name", {"--stub", stub, "--out", o, "--jar", jar + "=.app.jar"}, 1, "--jar SRC=REL"},
+        {"the output is the jar, spelt otherwise",
+         {"--stub", stub, "--out", (in / "lib" / ".." / "app.jar").string(), "--jar", jar}, 1, "is the input '" + jar},
+        {"the output is the stub, spelt otherwise", {"--stub", in_stub, "--out", (in / "." / "stub").string()}, 1,
+         "is the input '" + in_stub},
+        {"a missing argument file", {"@" + (in / "nope.txt").string()}, 2, "nope.txt"},
+        {"an empty folder", {"--stub", stub, "--out", o, "--dir", (in / "void").string()}, 2, "holds no file"},
     };
     for (const refuse_case& c : cases) {
         run_result r = run_pack(c.args);
@@ -235,6 +252,8 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << "\n" << r.err;
         EXPECT_TRUE(fs::is_empty(out.parent_path())) << c.name << ": nothing written";
     }
+    EXPECT_EQ(read_text(in / "app.jar"), random_text(5000, 1)) << "the inputs are untouched";
+    EXPECT_EQ(read_text(in_stub), read_text(stub));
 
     pack_app();
     run_result r = run_pack({"--stub", o, "--out", (scratch.path / "re.bin").string()});
@@ -310,6 +329,265 @@ TEST_F(packed_app, InspectDamagedFiles)
         EXPECT_NE(r.out.find(c.error ? c.error : "ok: the file would launch"), std::string::npos)
             << c.name << "\n" << r.out;
     }
+}
+
+// ---- pack, inspect and the launcher agree -------------------------------------
+
+struct crafted_file {
+    std::string stored;
+    std::string contents;
+};
+
+// A package written here without glimvane-pack's checks: the bare stub, a
+// Vars section with `vars` as its payload and one F section per file.
+bytes craft(const std::string& stub, const std::string& vars, const std::vector<crafted_file>& files)
+{
+    bytes file = read_bytes(stub);
+    std::vector<std::pair<char, bytes>> sections{{'V', bytes(vars.begin(), vars.end())}};
+    for (const crafted_file& f : files) {
+        bytes record(size_t(record_length(f.stored.size(), f.contents.size())));
+        put_record_head(record.data(), f.stored.c_str(), uint32_t(f.contents.size()));
+        std::copy(f.contents.begin(), f.contents.end(), record.end() - ptrdiff_t(f.contents.size()));
+        scramble_bytes(record.data(), record.data(), record.size());
+        sections.emplace_back('F', record);
+    }
+    for (const auto& s : sections) {
+        file.resize((file.size() + 15) / 16 * 16);
+        unsigned char header[section_header_size];
+        put_section_header(header, s.first, s.second.data(), int32_t(s.second.size()));
+        file.insert(file.end(), header, header + section_header_size);
+        file.insert(file.end(), s.second.begin(), s.second.end());
+    }
+    size_t block = block_at(file);
+    put32(file, block + size_t(config_count_offset), int32_t(sections.size()));
+    put32(file, block + size_t(config_length_offset), int32_t(file.size()));
+    memcpy(&file[block + size_t(config_original_offset)], "app", 4);
+    file.push_back(0);  // the scan needs a byte behind an empty last payload
+    return file;
+}
+
+// Where packages are launched: a temp path of 85 bytes with its separator,
+// so that a temp folder (with a run id of up to 13 bytes) stays within 100.
+struct launch_place {
+    scratch_dir scratch;
+    fs::path tmp, outside;
+    launch_place()
+    {
+        tmp = scratch.path / "tmp";
+        tmp += std::string(84 - tmp.string().size(), 't');
+        fs::create_directories(tmp);
+        outside = scratch.path / "outside";
+        write_text(outside / "keep.txt", "kept");
+    }
+    // The launcher's exit code for the package; the temp folder must go and
+    // nothing outside it may change.
+    int launches = 0;
+    // A fresh place for each: the removal child of the last launch may
+    // still run from its file.
+    fs::path place_exe() { return scratch.path / std::to_string(++launches) / "app"; }
+    int launch(const bytes& package)
+    {
+        fs::path exe = place_exe();
+        fs::create_directories(exe.parent_path());
+        write_bytes(exe, package);
+        fs::permissions(exe, fs::perms::owner_all);
+        run_result r = run_program({exe.string(), "-Q*"}, {"TMPDIR=" + tmp.string()});
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_TRUE(fs::is_empty(tmp)) << "the temp folder is removed";
+        EXPECT_EQ(read_text(outside / "keep.txt"), "kept");
+        return r.exit_code;
+    }
+};
+
+struct name_case {
+    const char* name;
+    std::vector<std::string> stored;
+    const char* refusal;  // what glimvane-pack says; null: it packs
+    int posix_launch;     // the linux launcher's exit code; -1: depends on the temp folder
+    bool windows_ok;      // inspect calls a Windows package with these names good
+};
+
+TEST(PackInspectLauncher, AgreeOnEveryStoredName)
+{
+    const std::string p158 = std::string(150, 'p') + "/abc.txt", p159 = std::string(151, 'p') + "/abc.txt";
+    const std::string p250 = std::string(125, 'q') + "/" + std::string(124, 'r');
+    const name_case cases[] = {
+        {"plain names, sub-folders and blanks inside", {"app.jar", "lib/x.so", "my docs\\read me.txt"}, nullptr, 0, true},
+        {"a dot file that is not a jar", {".config"}, nullptr, 0, true},
+        {"a stored path of 158 bytes", {p158}, nullptr, 0, true},
+        {"a stored path of 159 bytes", {p159}, "159 bytes long; at most 158", -1, false},
+        {"a stored path of 250 bytes", {p250}, "250 bytes long", 41, false},
+        {"a path leaving the folder", {"../x"}, "must be relative", 41, false},
+        {"a file below another file", {"f1", "f1/f2"}, "below the file 'f1'", 41, false},
+        {"a file where another file needs a folder", {"F1/f2", "f1"}, "below the file 'F1'", 0, false},
+        {"a folder where another file stands", {"f1/f2", "f1"}, "below the file 'f1'", 41, false},
+        {"a trailing separator", {"dir/"}, "ends in a separator", 41, false},
+        {"two separators in a row", {"a//b"}, "two separators in a row", 0, true},
+        {"a device name", {"con"}, "reserved device name", 0, false},
+        {"a device name with extensions", {"lib/Aux.tar.gz"}, "reserved device name", 0, false},
+        {"a numbered device name", {"LPT9.txt"}, "reserved device name", 0, false},
+        {"a reserved character", {"a<b"}, "one of <>:", 0, false},
+        {"a colon", {"x/a:b"}, "one of <>:", 0, false},
+        {"a control character", {"a\x01" "b"}, "control character", 0, false},
+        {"a name ending in a dot", {"sub./x"}, "ends in a dot or a blank", 0, false},
+        {"a name ending in a blank", {"name "}, "ends in a dot or a blank", 0, false},
+    };
+    scratch_dir scratch;
+    fs::path src = scratch.path / "src.bin";
+    write_text(src, "contents");
+    fs::path out = scratch.path / "out" / "app";
+    fs::create_directories(out.parent_path());
+    fs::path crafted = scratch.path / "crafted";
+    launch_place place;
+    const bool windows = *GLIMVANE_WIN64_STUB && fs::exists(GLIMVANE_WIN64_STUB);
+    for (const name_case& c : cases) {
+        std::vector<std::string> args{"--stub", GLIMVANE_STUB, "--out", out.string()};
+        std::vector<crafted_file> files;
+        for (const std::string& stored : c.stored) {
+            args.insert(args.end(), {"--file", src.string() + "=" + stored});
+            files.push_back({stored, "contents"});
+        }
+        run_result packed = run_pack(args);
+        EXPECT_EQ(packed.exit_code, c.refusal ? 1 : 0) << c.name << "\n" << packed.err;
+        if (c.refusal) {
+            EXPECT_NE(packed.err.find(c.refusal), std::string::npos) << c.name << "\n" << packed.err;
+            EXPECT_NE(packed.err.find("(from '" + src.string() + "')"), std::string::npos) << c.name << ": names the input";
+            EXPECT_FALSE(fs::exists(out)) << c.name;
+        } else {
+            EXPECT_EQ(place.launch(read_bytes(out)), 0) << c.name << ": what the packer writes launches";
+        }
+        fs::remove(out);
+
+        // The same package, written without the packer's checks.
+        write_bytes(crafted, craft(GLIMVANE_STUB, "main=x\n", files));
+        run_result inspected = run_pack({"inspect", crafted.string()});
+        bool good = inspected.exit_code == 0;
+        EXPECT_EQ(good, c.posix_launch == 0) << c.name << "\n" << inspected.out;
+        if (!good) {
+            EXPECT_NE(inspected.out.find("error: 41: "), std::string::npos) << c.name << "\n" << inspected.out;
+        }
+        if (c.posix_launch >= 0) {
+            EXPECT_EQ(place.launch(read_bytes(crafted)), c.posix_launch) << c.name;
+        }
+
+        if (!windows) continue;
+        write_bytes(crafted, craft(GLIMVANE_WIN64_STUB, "main=x\n", files));
+        inspected = run_pack({"inspect", crafted.string()});
+        EXPECT_EQ(inspected.exit_code == 0, c.windows_ok) << c.name << " (Windows)\n" << inspected.out;
+        EXPECT_EQ(inspected.out.find("winerr="), std::string::npos) << c.name << ": no invented error number";
+    }
+}
+
+TEST(PackInspectLauncher, AgreeOnOddVarsAndSizes)
+{
+    struct odd_case {
+        const char* name;
+        bytes package;
+        int launch;          // the launcher's exit code
+        const char* verdict; // inspect's last line
+    };
+    bytes big = craft(GLIMVANE_STUB, std::string("main=x\n", 8), {{"a.txt", "a"}});
+    std::vector<odd_case> cases = {
+        {"an empty Vars payload", craft(GLIMVANE_STUB, "", {}), 0, "ok: the file would launch"},
+        {"a Vars text without its NUL", craft(GLIMVANE_STUB, "main=x\nmx=64", {{"a.txt", "a"}}), 0,
+         "ok: the file would launch"},
+        {"a file of exactly 2^31 bytes", {}, 21, "error: 21: Failed to map 'app' into memory"},
+    };
+    launch_place place;
+    for (odd_case& c : cases) {
+        fs::path file = place.place_exe();
+        fs::create_directories(file.parent_path());
+        write_bytes(file, c.package);
+        if (c.package.empty()) {
+            write_bytes(file, big);
+            fs::resize_file(file, uint64_t(1) << 31);  // sparse trailing data
+        }
+        fs::permissions(file, fs::perms::owner_all);
+        run_result inspected = run_pack({"inspect", file.string()});
+        EXPECT_NE(inspected.out.find(c.verdict), std::string::npos) << c.name << "\n" << inspected.out;
+        run_result launched = run_program({file.string(), "-Q*"}, {"TMPDIR=" + place.tmp.string()});
+        EXPECT_EQ(launched.exit_code, c.launch) << c.name << "\n" << launched.out << launched.err;
+    }
+}
+
+// ---- interrupted and failed writes ------------------------------------------------
+
+// Nothing but `keep` in the folder of the output.
+bool only(const fs::path& folder, const std::string& keep = "")
+{
+    for (const fs::directory_entry& e : fs::directory_iterator(folder))
+        if (e.path().filename() != keep) return false;
+    return true;
+}
+
+TEST(PackInterrupted, ASignalOrAFullDiskLeavesNoTemporaryFile)
+{
+    scratch_dir scratch;
+    fs::path big = scratch.path / "big.jar";
+    { std::ofstream(big, std::ios::binary); }
+    fs::resize_file(big, uint64_t(1800) << 20);  // sparse: read fast, hashed slowly enough to be caught
+    fs::path folder = scratch.path / "out";
+    fs::create_directories(folder);
+    fs::path out = folder / "app";
+    for (int signal : {SIGINT, SIGTERM}) {
+        std::vector<std::string> argv{GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", out.string(), "--jar", big.string()};
+        std::vector<char*> args;
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        pid_t pid;
+        ASSERT_EQ(posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ), 0);
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (only(folder) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_FALSE(only(folder)) << "the temporary file appeared";
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal;
+        EXPECT_TRUE(only(folder)) << signal << ": no temporary file left";
+    }
+    // A file-size limit stands in for a full disk: writes fail with EFBIG.
+    std::string command = "trap '' XFSZ; ulimit -f 8192; exec '" + std::string(GLIMVANE_PACK) + "' --stub '" +
+                          GLIMVANE_STUB + "' --out '" + out.string() + "' --jar '" + big.string() + "'";
+    run_result r = run_program({"/bin/sh", "-c", command});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("cannot write '" + out.string() + "'"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(".tmp"), std::string::npos) << "names the output, not the temporary file";
+    EXPECT_TRUE(only(folder));
+}
+
+// ---- options for real projects --------------------------------------------------------
+
+TEST(PackOptions, ArgumentFilesFoldersAndRenamedJars)
+{
+    scratch_dir scratch;
+    fs::path in = scratch.path / "in";
+    write_text(in / "a" / "core.jar", "core a");
+    write_text(in / "b" / "core.jar", "core b");
+    write_text(in / "libs" / "z.so", "z");
+    write_text(in / "libs" / "sub" / "y.so", "y");
+    // More --file options than a Windows command line can hold.
+    std::string lines = "--jar\n" + (in / "a" / "core.jar").string() + "\r\n--jar=" + (in / "b" / "core.jar").string() +
+                        "=core-b.jar\n\n";
+    for (int i = 0; i < 2000; i++) {
+        write_text(in / "many" / ("f" + std::to_string(i)), std::to_string(i));
+        lines += "--file\n" + (in / "many" / ("f" + std::to_string(i))).string() + "=many/f" + std::to_string(i) + "\n";
+    }
+    write_text(scratch.path / "args.txt", lines);
+    fs::path out = scratch.path / "app";
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "@" + (scratch.path / "args.txt").string(),
+                             "--dir", (in / "libs").string(), "--dir", (in / "libs").string() + "=native/x"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    r = run_pack({"inspect", out.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    for (const char* text : {"    jars=core.jar;core-b.jar\n", "file 'core.jar' (6 bytes)", "file 'core-b.jar' (6 bytes)",
+                             "file 'many/f1999' (4 bytes)", "file 'libs/sub/y.so' (1 bytes)", "file 'libs/z.so'",
+                             "file 'native/x/sub/y.so'", "file 'native/x/z.so'", "block: sections=2007 "})
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    launch_place place;
+    EXPECT_EQ(place.launch(read_bytes(out)), 0);
 }
 
 }  // namespace
