@@ -81,6 +81,10 @@ int main(int argc, char** argv)
             printf("%s %s\n", pack_name, pack_version);
             return 0;
         }
+        if (word == "--no-boot") {
+            request.boot = false;
+            continue;
+        }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
         std::string option = word.substr(0, eq);
         bool known = false;

@@ -1,5 +1,6 @@
 #include "tools/pack/pack.h"
 
+#include "boot/boot_class.h"
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
@@ -27,7 +28,7 @@ const char* const launcher_keys[] = {"mx", "jars", "useclasspath", "execwd", "mi
 
 struct section_plan {
     char type;
-    std::string source;  // the input file; empty for the Vars section
+    std::string source;  // the input file; empty for the Vars section and the boot class
     std::string stored;  // the record's relative path (F and J)
     uint64_t size;       // bytes of the source file, or of the Vars text with its NUL
     uint64_t payload;    // payload bytes
@@ -142,7 +143,10 @@ std::string payload_of(const section_plan& s, const std::string& vars, bytes& pa
     }
     bytes contents;
     std::string error;
-    if (!read_file(s.source, contents, error)) return error;
+    if (s.source.empty())
+        contents.assign(boot_class_bytes, boot_class_bytes + boot_class_size);
+    else if (!read_file(s.source, contents, error))
+        return error;
     if (contents.size() != s.size) return format(text_changed, s.source.c_str());
     if (s.type == 'Z') {
         payload.swap(contents);
@@ -243,13 +247,15 @@ std::string pack(const pack_request& request)
 
     std::set<std::string> stored;
     std::vector<pack_file> files = request.files;
+    if (request.boot) files.push_back({"", boot_class_name, false});
     if (!request.getjava.empty()) files.push_back({request.getjava, "", false});
     for (pack_file& f : files) {
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
             return format(text_jar_separator, f.source.c_str());
         if (!(error = check_stored(f.stored)).empty()) return error;
-        if (!stored.insert(path_key(f.stored)).second) return format(text_duplicate_path, f.stored.c_str());
+        if (!stored.insert(path_key(f.stored)).second)
+            return format(f.source.empty() ? text_boot_taken : text_duplicate_path, f.stored.c_str());
     }
     std::string vars;
     if (!(error = check_vars(request, files, vars)).empty()) return error;
@@ -257,8 +263,12 @@ std::string pack(const pack_request& request)
     std::vector<section_plan> plan;
     plan.push_back({'V', "", "", vars.size() + 1, vars.size() + 1});
     for (size_t i = 0; i < files.size(); i++) {
-        section_plan s{i < request.files.size() ? 'F' : 'J', files[i].source, files[i].stored, 0, 0};
-        if (!input_size(s.source, s.size, error)) return error;
+        bool getjava = !request.getjava.empty() && i + 1 == files.size();
+        section_plan s{getjava ? 'J' : 'F', files[i].source, files[i].stored, 0, 0};
+        if (s.source.empty())
+            s.size = boot_class_size;
+        else if (!input_size(s.source, s.size, error))
+            return error;
         s.payload = record_length(s.stored.size(), s.size);
         plan.push_back(s);
     }

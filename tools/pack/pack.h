@@ -7,7 +7,7 @@
 #include <vector>
 
 struct pack_file {
-    std::string source;
+    std::string source;  // empty for the standard boot class, which the packer holds
     std::string stored;  // the relative path in the record
     bool jar;            // listed in the jars value
 };
@@ -22,6 +22,7 @@ struct pack_request {
     std::vector<std::pair<std::string, std::string>> vars;
     std::string getjava;                // J section when not empty
     std::vector<std::string> payloads;  // Z sections
+    bool boot = true;                   // the standard boot class as an F section
 };
 
 // Writes the packaged executable; an empty text on success, otherwise why

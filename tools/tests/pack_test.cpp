@@ -1,5 +1,6 @@
 // glimvane-pack run as a user runs it, and what it writes read back with
 // the launcher's own code.
+#include "boot/boot_class.h"
 #include "launcher/paths.h"
 #include "payload/config.h"
 #include "payload/extract.h"
@@ -137,7 +138,7 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
     std::vector<section> found = sections_of(file);
     std::string types;
     for (const section& s : found) types += s.type;
-    ASSERT_EQ(types, "VFFFFJZZ");
+    ASSERT_EQ(types, "VFFFFFJZZ") << "the boot class follows the given files";
     int32_t stub_size = int32_t(fs::file_size(GLIMVANE_STUB));
     EXPECT_EQ(found[0].offset, (stub_size + 15) / 16 * 16);
 
@@ -147,7 +148,7 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
     int32_t count, end;
     memcpy(&count, block + config_count_offset, 4);
     memcpy(&end, block + config_length_offset, 4);
-    EXPECT_EQ(count, 8);
+    EXPECT_EQ(count, 9);
     EXPECT_EQ(end, int32_t(file.size()) - 1);
     EXPECT_STREQ(reinterpret_cast<const char*>(block + config_display_offset), "Demo App");
     EXPECT_STREQ(reinterpret_cast<const char*>(block + config_original_offset), "app.bin");
@@ -155,9 +156,9 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
     const char* vars = reinterpret_cast<const char*>(&file[size_t(found[0].offset) + 32]);
     EXPECT_STREQ(vars, "packager=glimvane-pack 1.0\njars=app.jar;dep.jar\nmain=com.example.Main\nmx=512\njop=-Dk=v\n");
     EXPECT_STREQ(get_var(vars, "jop", nullptr), "-Dk=v");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[size_t(found[6].offset) + 32]), 64),
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[size_t(found[7].offset) + 32]), 64),
               read_text(in / "data.bin"));
-    EXPECT_EQ(section_payload_length(&file[size_t(found[7].offset)]), 0);
+    EXPECT_EQ(section_payload_length(&file[size_t(found[8].offset)]), 0);
 
     fs::path temp = scratch.path / "GVTEST";
     fs::create_directories(temp);
@@ -176,6 +177,35 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
         {"app.jar", "app.jar"}, {"lib/dep.jar", "dep.jar"}, {"x.so", "native/linux/x.so"},
         {"notes.txt", "doc/notes.txt"}, {"getjava.exe", "getjava.exe"}};
     for (const auto& c : copies) EXPECT_EQ(read_text(temp / c.second), read_text(in / c.first)) << c.second;
+    EXPECT_EQ(read_text(temp / "glimvaneboot.class"),
+              std::string(reinterpret_cast<const char*>(boot_class_bytes), boot_class_size));
+    EXPECT_EQ(read_text(temp / "glimvaneboot.class").substr(0, 4), "\xCA\xFE\xBA\xBE") << "a class file";
+}
+
+TEST_F(packed_app, NoBootLeavesTheBootClassOutAndAGivenOneNeedsIt)
+{
+    const std::string o = out.string();
+    const std::string own = (in / "app.jar").string() + "=glimvaneboot.class";
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", o, "--file", own});
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("pack with --no-boot to bring your own"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(out.parent_path()));
+
+    for (bool bring_own : {false, true}) {
+        std::vector<std::string> words = {"--stub", GLIMVANE_STUB, "--out", o, "--no-boot"};
+        if (bring_own) words.insert(words.end(), {"--file", own});
+        r = run_pack(words);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        bytes file = read_bytes(out);
+        std::string types;
+        for (const section& s : sections_of(file)) types += s.type;
+        EXPECT_EQ(types, bring_own ? "VF" : "V");
+        r = run_pack({"inspect", o});
+        EXPECT_EQ(r.out.find("file 'glimvaneboot.class' (" + std::to_string(boot_class_size) + " bytes)"),
+                  std::string::npos)
+            << r.out;
+        EXPECT_EQ(r.out.find("file 'glimvaneboot.class' (5000 bytes)") != std::string::npos, bring_own) << r.out;
+    }
 }
 
 TEST_F(packed_app, SameInputsGiveTheSameBytes)
@@ -247,7 +277,7 @@ TEST(PackHelp, ShowsTheOptions)
     run_result r = run_pack({"--help"});
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
-                               "--payload", "inspect"})
+                               "--payload", "--no-boot", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
@@ -256,10 +286,11 @@ TEST_F(packed_app, InspectAGoodFile)
     pack_app();
     run_result r = run_pack({"inspect", out.string()});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
-    const char* expected[] = {"block: sections=8 ", "name='Demo App' exe='app.bin'",
+    const std::string boot = "file 'glimvaneboot.class' (" + std::to_string(boot_class_size) + " bytes)";
+    const char* expected[] = {"block: sections=9 ", "name='Demo App' exe='app.bin'",
                               "section 1 at ", "type V", "    jars=app.jar;dep.jar",
                               "type F", "file 'native\\linux/x.so' (1000 bytes)", "type J",
-                              "file 'getjava.exe' (700 bytes)", "section 8 at ", "type Z, payload 0 bytes, signature ok",
+                              "file 'getjava.exe' (700 bytes)", boot.c_str(), "section 9 at ", "type Z, payload 0 bytes, signature ok",
                               "trailing data: 1 bytes", "ok: the file would launch"};
     for (const char* text : expected) EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
     EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
@@ -269,7 +300,7 @@ TEST_F(packed_app, InspectDamagedFiles)
 {
     const bytes good = pack_app();
     const std::vector<section> found = sections_of(good);
-    ASSERT_EQ(found.size(), 8u);
+    ASSERT_EQ(found.size(), 9u);
     const size_t count_at = block_at(good) + size_t(config_count_offset);
     int32_t end;
     memcpy(&end, &good[block_at(good) + size_t(config_length_offset)], 4);
@@ -288,12 +319,12 @@ TEST_F(packed_app, InspectDamagedFiles)
     bytes count0 = good, count100001 = good, one_more = good, one_fewer = good;
     put32(count0, count_at, 0);
     put32(count100001, count_at, 100001);
-    put32(one_more, count_at, 7);
-    put32(one_fewer, count_at, 9);
+    put32(one_more, count_at, 8);
+    put32(one_fewer, count_at, 10);
     cases.push_back({"count 0", count0, "error: 96: Invalid maximum number of EXE sections 0"});
     cases.push_back({"count 100001", count100001, "error: 96: Invalid maximum number of EXE sections 100001"});
-    cases.push_back({"one section more than expected", one_more, "error: 97: Expected 7 sections in 'bad.bin' (found=8)"});
-    cases.push_back({"one section fewer than expected", one_fewer, "error: 97: Expected 9 sections in 'bad.bin' (found=8)"});
+    cases.push_back({"one section more than expected", one_more, "error: 97: Expected 8 sections in 'bad.bin' (found=9)"});
+    cases.push_back({"one section fewer than expected", one_fewer, "error: 97: Expected 10 sections in 'bad.bin' (found=9)"});
     bytes not_vars = good;
     size_t v = size_t(found[0].offset);
     put_section_header(&not_vars[v], 'B', &good[v + 32], section_payload_length(&good[v]));
