@@ -104,19 +104,23 @@ public class glimvaneboot {
     }
 
     private static String cannotLoad(String name, LinkageError e) {
-        return "52: The main class '" + name + "' could not be loaded: " + e + "\r\n\r\n"
-            + "\tCheck that the jars it needs are packed and that it was compiled for Java "
-            + System.getProperty("java.specification.version") + " or earlier";
+        String fix = e instanceof UnsupportedClassVersionError
+            ? "Compile it for Java " + System.getProperty("java.specification.version")
+                + " or earlier, or raise minver so that a newer runtime runs it"
+            : "Check that the jars it needs are packed";
+        return "52: The main class '" + name + "' could not be loaded: " + e + "\r\n\r\n\t" + fix;
     }
 
     // The exception that ended main, printed as java prints it; the text for
     // the launcher names it and, for a windowed application, carries the trace.
     private static String thrown(Throwable t, boolean windowed) {
+        for (Throwable c = t, seen = null; c != null && c != seen; seen = c, c = c.getCause()) trimInvocation(c);
         System.out.flush();
         System.err.print("Exception in thread \"" + Thread.currentThread().getName() + "\" ");
         t.printStackTrace();
         System.err.flush();
-        String text = "54: The application ended with an exception: " + t + "\r\n\r\n\t";
+        String what = t.getCause() == null ? t.toString() : t + ", caused by " + t.getCause();
+        String text = "54: The application ended with an exception: " + what + "\r\n\r\n\t";
         if (!windowed) return text + "Its stack trace is on standard error; fix the fault in the application";
         StringWriter trace = new StringWriter();
         t.printStackTrace(new PrintWriter(trace));
@@ -126,6 +130,25 @@ public class glimvaneboot {
             box.append(i > 1 ? "\r\n\t" : "").append(lines[i].trim());
         if (lines.length > box_trace_lines + 1) box.append("\r\n\t...");
         return box.toString();
+    }
+
+    // Drops the frames of this class and of the reflective call into main
+    // (the class initialisation included) from a trace, so that it reads as
+    // java's own trace of main.
+    private static void trimInvocation(Throwable t) {
+        StackTraceElement[] trace = t.getStackTrace();
+        int end = 0;
+        while (end < trace.length && !trace[end].getClassName().equals("glimvaneboot")) end++;
+        if (end == trace.length) return;
+        while (end > 0 && isReflection(trace[end - 1].getClassName())) end--;
+        StackTraceElement[] kept = new StackTraceElement[end];
+        System.arraycopy(trace, 0, kept, 0, end);
+        t.setStackTrace(kept);
+    }
+
+    private static boolean isReflection(String name) {
+        return name.startsWith("java.lang.reflect.") || name.startsWith("java.lang.invoke.")
+            || name.startsWith("jdk.internal.") || name.startsWith("sun.reflect.") || name.startsWith("sun.misc.");
     }
 
     // The value of the first "key=" anywhere in the text, up to the line

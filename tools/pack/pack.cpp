@@ -23,8 +23,10 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-// The keys the launcher itself looks up in the Vars text.
-const char* const launcher_keys[] = {"mx", "jars", "useclasspath", "execwd", "minver", "maxver", "jvm", "jop"};
+// The keys the launcher and the standard boot class look up in the Vars
+// text, both by the same rule.
+const char* const looked_up_keys[] = {"mx",     "jars", "useclasspath", "execwd", "minver",
+                                      "maxver", "jvm",  "jop",          "main",   "windowed"};
 
 struct section_plan {
     char type;
@@ -97,7 +99,7 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     }
     // The launcher takes the first "key=" anywhere in the text: it must be
     // the start of the key's own line, or absent.
-    for (const char* key : launcher_keys) keys.insert(key);
+    for (const char* key : looked_up_keys) keys.insert(key);
     for (const std::string& key : keys) {
         size_t at = text.find(key + "=");
         if (at != std::string::npos && at != 0 && text[at - 1] != '\n')

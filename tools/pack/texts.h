@@ -59,7 +59,7 @@ const char* const text_bad_value = "--var '%s': the value must hold no line feed
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
 const char* const text_duplicate_key = "the key '%s' is given twice";
 const char* const text_hidden_key =
-    "the launcher looks up '%s=' and would find it inside another line first; "
+    "the launcher or the boot class looks up '%s=' and would find it inside another line first; "
     "reorder or rename the keys";
 const char* const text_bad_path =
     "'%s': the stored path must be relative, without a drive letter or a \"..\" part";

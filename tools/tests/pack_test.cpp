@@ -249,6 +249,8 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"var without =", {"--stub", stub, "--out", o, "--var", "abc"}, 2, "the key must"},
         {"key given twice", {"--stub", stub, "--out", o, "--main", "M", "--var", "main=N"}, 1, "given twice"},
         {"key the launcher would find inside a value", {"--stub", stub, "--out", o, "--var", "jop=-Dmx=5"}, 1, "'mx='"},
+        {"key the boot class would find inside another key", {"--stub", stub, "--out", o, "--var", "domain=x"}, 1,
+         "'main='"},
         {"path leaving the temp folder", {"--stub", stub, "--out", o, "--file", jar + "=../x.jar"}, 1, "must be relative"},
         {"absolute path", {"--stub", stub, "--out", o, "--file", jar + "=/x.jar"}, 1, "must be relative"},
         {"two files stored alike", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=APP.JAR"}, 1, "stored as"},
