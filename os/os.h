@@ -11,6 +11,7 @@
 //   5. process facts, environment, current directory
 //   6. processes
 //   7. user interface
+//   8. registry (read-only; a view of installed runtimes on POSIX)
 #pragma once
 
 #include <cstddef>
@@ -159,3 +160,35 @@ enum os_box_icon { OS_BOX_ERROR, OS_BOX_INFO };
 void os_message_box(const char* text, const char* caption, os_box_icon icon);
 // Open a web page in the user's browser; the result is not known.
 void os_open_url(const char* url);
+
+// ---- 8. registry -----------------------------------------------------------
+
+// Keys below HKEY_LOCAL_MACHINE, opened read-only; paths are '\'-separated.
+// On POSIX a view of the installed runtimes stands in: only os_runtime_key
+// and its per-version subkeys exist there (see os_posix.cpp).
+const char* const os_runtime_key = "SOFTWARE\\JavaSoft\\Java Runtime Environment\\";
+const char* const os_value_current_version = "CurrentVersion";
+const char* const os_value_runtime_lib = "RuntimeLib";
+
+enum os_reg_type { OS_REG_SZ, OS_REG_EXPAND_SZ, OS_REG_OTHER };
+struct os_reg_key;
+// Null when the key does not exist or cannot be opened for reading.
+os_reg_key* os_reg_open(const char* path);
+// Reads a value into buf as stored (not always NUL-terminated); the number
+// of bytes stored, or -1 when the value is missing or does not fit `size`.
+long os_reg_query(os_reg_key* key, const char* name, char* buf, size_t size, os_reg_type* type);
+// Name of the subkey at `index` into buf (size characters, NUL included);
+// false when there is none or it does not fit.
+bool os_reg_subkey(os_reg_key* key, uint32_t index, char* name, size_t size);
+void os_reg_close(os_reg_key* key);
+
+// Tests only. A fake registry replaces the real one until removed: keys,
+// values and subkeys (enumerated in the order added). It keeps the pointers
+// it is given, which must live until os_reg_fake_remove.
+void os_reg_fake_install();
+void os_reg_fake_value(const char* key, const char* name, const char* data, size_t length, os_reg_type type);
+void os_reg_fake_subkey(const char* key, const char* name);
+void os_reg_fake_remove();
+// Tests only, POSIX: the folder the view lists instead of /usr/lib/jvm
+// (null restores it). No effect on Windows.
+void os_reg_set_runtime_root(const char* folder);

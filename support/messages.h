@@ -44,6 +44,11 @@ const char* const log_temp_folder = "temp.folder=%s";
 const char* const log_path = "path=%s";
 const char* const log_cwd = "cwd=%s";
 
+// ---- runtime discovery: debug log ------------------------------------------------------
+const char* const log_private_jvm = "private.jvm=%s (%s)";
+const char* const text_found = "found";
+const char* const text_not_found = "NOT FOUND";
+
 // ---- exit path ------------------------------------------------------------------------
 // The removal child's command line: module filename, temp folder, run id.
 const char* const text_removal_command = "\"%s\" -deltree* \"%s\" %s";
