@@ -12,6 +12,7 @@
 //   6. processes
 //   7. user interface
 //   8. registry (read-only; a view of installed runtimes on POSIX)
+//   9. libraries
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,9 @@ extern const char* const os_env_path;      // "path" / "PATH"
 extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
 // Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
 extern const int os_error_invalid_data;
+// The VM library's thread dump export: "_JVM_DumpAllStacks@8" on 32-bit
+// Windows (stdcall decoration), "JVM_DumpAllStacks" elsewhere.
+extern const char* const os_dump_export;
 
 // ---- 2. fault injection ----------------------------------------------------
 
@@ -192,3 +196,16 @@ void os_reg_fake_remove();
 // Tests only, POSIX: the folder the view lists instead of /usr/lib/jvm
 // (null restores it). No effect on Windows.
 void os_reg_set_runtime_root(const char* folder);
+
+// ---- 9. libraries ----------------------------------------------------------
+
+// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure.
+void* os_load_library(const char* path);
+// Address of an exported symbol; null when missing or library is null.
+void* os_find_symbol(void* library, const char* name);
+// True when the system has a DLL search folder to set (SetDllDirectoryA in
+// kernel32, looked up at run time); never on POSIX.
+bool os_has_dll_directory();
+// Set the DLL search folder, or with null restore the standard search
+// order; false when there is none to set or the call fails.
+bool os_set_dll_directory(const char* folder);

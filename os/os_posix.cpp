@@ -4,6 +4,7 @@
 //   3. files/folders  4. process facts, environment, cwd
 //   5. processes      6. user interface
 //   8. registry
+//   9. libraries
 #include "os/os.h"
 #include "os/os_registry.h"
 
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
@@ -33,6 +35,7 @@ const char os_list_sep = ':';
 const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
 const int os_error_invalid_data = EINVAL;
+const char* const os_dump_export = "JVM_DumpAllStacks";
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 
@@ -633,4 +636,26 @@ bool native_reg_subkey(void* key, uint32_t index, char* name, size_t size)
 void native_reg_close(void* key)
 {
     free_view(static_cast<runtime_view*>(key));
+}
+
+// ---- 9. libraries ------------------------------------------------------------
+
+void* os_load_library(const char* path)
+{
+    return dlopen(path, RTLD_NOW);
+}
+
+void* os_find_symbol(void* library, const char* name)
+{
+    return library ? dlsym(library, name) : nullptr;
+}
+
+bool os_has_dll_directory()
+{
+    return false;
+}
+
+bool os_set_dll_directory(const char*)
+{
+    return false;
 }

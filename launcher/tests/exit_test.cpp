@@ -3,6 +3,7 @@
 #include "launcher/paths.h"
 #include "launcher/switches.h"
 #include "os/os.h"
+#include "support/process.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
