@@ -240,6 +240,26 @@ TEST(LaunchArguments, JopWordsBecomeOptionsAndTheBootElementsArriveAsSpecified)
     EXPECT_EQ(quiet.out.find("arg[5]"), std::string::npos) << quiet.out;
 }
 
+TEST(LaunchArguments, JopWordsPastTheOptionListAreLoggedAndLeftOut)
+{
+    // split_args yields up to 99 words; the option list has room for 95.
+    std::string jop;
+    for (int i = 1; i <= 97; i++) jop += " -Dgv.w" + std::to_string(i) + "=" + std::to_string(i);
+    package p;
+    p.pack({"--var=probe=echo", "--var=props=gv.w95,gv.w96", "--var=jop=" + jop.substr(1)});
+    run_result r = p.launch({"-D*"});
+    ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+    std::vector<std::string> taken, dropped;
+    for (const std::string& line : log_texts(r.out)) {
+        if (line.rfind("jop=", 0) == 0) taken.push_back(line.substr(4));
+        if (line.rfind("jop.dropped=", 0) == 0) dropped.push_back(line.substr(12));
+    }
+    EXPECT_EQ(taken.size(), 95u);
+    EXPECT_EQ(dropped, (std::vector<std::string>{"-Dgv.w96=96", "-Dgv.w97=97"}));
+    EXPECT_NE(r.out.find("prop.gv.w95=95\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("prop.gv.w96=null\n"), std::string::npos) << r.out;
+}
+
 // ---- runtime choice ----------------------------------------------------------------------
 
 struct choice_case {
