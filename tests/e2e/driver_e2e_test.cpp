@@ -5,6 +5,7 @@
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
@@ -49,23 +50,8 @@ bool gone_within(const fs::path& path, int seconds)
     return !fs::exists(path);
 }
 
-std::string value_of(const std::vector<std::string>& log, const std::string& key)
-{
-    for (const std::string& line : log)
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-    return "";
-}
-
 // A packaged application below a scratch folder, with its own temp path.
-struct package {
-    scratch_dir scratch;
-    fs::path root = fs::canonical(scratch.path);
-    fs::path exe = root / "app" / "demo-app";
-    fs::path tmp = root / "tmp";
-    desktop_recorder desktop;
-
-    package() { fs::create_directories(tmp); }
-
+struct package : package_dir {
     // A source file below the scratch folder.
     std::string source(const std::string& name, const std::string& text)
     {
@@ -196,11 +182,12 @@ std::vector<std::string> no_env(package&)
     return {};
 }
 
-// The usual package: Vars, two file sections and a payload.
+// The usual package: Vars, two file sections and a payload (no boot class:
+// these launches fail before it would run).
 void pack_usual(package& p)
 {
     p.pack({"--jar", p.source("app.jar", "jar"), "--file", p.source("b.txt", "b") + "=sub/b.txt", "--payload",
-            p.source("z.bin", "zz")});
+            p.source("z.bin", "zz"), "--no-boot"});
 }
 
 void set_count(package& p, int32_t count)
