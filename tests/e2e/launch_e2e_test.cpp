@@ -1,6 +1,7 @@
 // The whole launch with the real runtimes installed here: packages made by
 // glimvane-pack with boot classes written for these tests (--no-boot), run
 // as a user would. One process per VM: a process creates one VM only.
+#include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
@@ -26,13 +27,6 @@ const std::string java_problem =
     "SOLUTION: Obtain the latest 'Demo App' from your vendor";
 const std::string download_page = "https://adoptium.net/temurin/releases/";
 
-std::string value_of(const std::vector<std::string>& log, const std::string& key)
-{
-    for (const std::string& line : log)
-        if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
-    return "";
-}
-
 // "{root}" in a text stands for the package's scratch folder.
 std::string expand(std::string text, const fs::path& root)
 {
@@ -42,15 +36,7 @@ std::string expand(std::string text, const fs::path& root)
 
 // A package below a scratch folder, launched with its own temp path, the
 // recording desktop tools and the test runtime as $JAVA_HOME.
-struct package {
-    scratch_dir scratch;
-    fs::path root = fs::canonical(scratch.path);
-    fs::path exe = root / "app" / "demo-app";
-    fs::path tmp = root / "tmp";
-    desktop_recorder desktop;
-
-    package() { fs::create_directories(tmp); }
-
+struct package : package_dir {
     // `boot` names a test boot class ("probe", "wrong_signature") or none.
     void pack(const std::vector<std::string>& options, const std::string& boot = "probe")
     {
