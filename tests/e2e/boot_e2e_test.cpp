@@ -2,9 +2,8 @@
 // makes of the example application and of small test applications, run as
 // a user would run them.
 #include "payload/sections.h"
+#include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
-#include "tests/fs_util.h"
-#include "tests/recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -23,17 +22,9 @@ const std::string java_problem =
     "PROBLEM: Java programming issue -- notify your vendor\r\n\r\n"
     "SOLUTION: Obtain the latest 'Demo App' from your vendor";
 
-// A package below a scratch folder, run with its own temp path and with the
-// desktop tools replaced by recorders.
-struct boot_package {
-    scratch_dir scratch;
-    fs::path root = fs::canonical(scratch.path);
-    fs::path exe = root / "app" / "demo-app";
-    fs::path tmp = root / "tmp";
-    desktop_recorder desktop;
-
-    boot_package() { fs::create_directories(tmp); }
-
+// A package with the standard boot class, run in the locale that the
+// non-ASCII words need.
+struct boot_package : package_dir {
     void pack(std::vector<std::string> options)
     {
         std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(),
