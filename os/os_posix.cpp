@@ -391,14 +391,14 @@ void os_open_url(const char* url)
 // runtime folder ($JAVA_HOME, then the entries of /usr/lib/jvm sorted by
 // name) that holds a `release` file and lib/server/libjvm.so is a subkey of
 // os_runtime_key named by the release file's JAVA_VERSION; its RuntimeLib
-// is lib/server/libjvm.so below the folder's real path. A folder that leads
-// to a runtime with a version listed already is passed over: a link to a
-// runtime listed (Debian's java-1.17.0-openjdk-amd64 beside
-// java-17-openjdk-amd64, default-java) reads the same release file, and of
-// two different runtimes of one version the first stays, $JAVA_HOME before
-// the runtime folder, then by folder name. Subkey names stay unique as in
-// the registry. CurrentVersion is the version of $JAVA_HOME's
-// runtime when it is one, else that of default-java in the runtime folder.
+// is lib/server/libjvm.so below the folder's real path. Subkey names stay
+// unique as in the registry: a folder whose version is listed already is
+// passed over. So a link to a listed runtime (Debian's
+// java-1.17.0-openjdk-amd64 beside java-17-openjdk-amd64, default-java)
+// adds nothing, and of two different runtimes of one version the first
+// stays: $JAVA_HOME's, else the first by folder name. CurrentVersion is the
+// version of $JAVA_HOME's runtime when it is one, else that of default-java
+// in the runtime folder.
 // The view is read afresh at every open.
 
 namespace {
@@ -463,7 +463,7 @@ bool release_version(const char* folder, char* version)
     static const char key[] = "JAVA_VERSION=";
     const size_t key_length = sizeof key - 1;
     bool found = false;
-    for (size_t line = 0; text && line < n && !found;) {
+    for (size_t line = 0; text && line < n;) {
         const char* end = static_cast<const char*>(memchr(text + line, '\n', n - line));
         size_t stop = end ? size_t(end - text) : n;
         if (stop - line >= key_length && memcmp(text + line, key, key_length) == 0) {
@@ -498,7 +498,7 @@ void add_runtime(runtime_view* view, const char* folder, size_t* capacity)
     runtime_entry entry;
     if (!read_runtime(folder, &entry)) return;
     for (size_t i = 0; i < view->count; i++) {
-        if (strcmp(view->entries[i].version, entry.version) == 0) {
+        if (strcasecmp(view->entries[i].version, entry.version) == 0) {
             free(entry.lib);
             return;
         }
