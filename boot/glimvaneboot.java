@@ -88,7 +88,12 @@ public class glimvaneboot {
             return "53: The main class '" + name + "' has no public static void main(String[])\r\n\r\n"
                 + "\tDeclare it as public static void main(String[] args), or name another class with main=";
         // As java does: main need not be in a public class.
-        method.setAccessible(true);
+        try {
+            method.setAccessible(true);
+        } catch (RuntimeException e) {
+            // A class of a module that does not open its package: invoke
+            // then tells whether main is reachable.
+        }
 
         log("boot.main.invoke");
         try {
@@ -99,7 +104,8 @@ public class glimvaneboot {
         } catch (ExceptionInInitializerError e) {
             return thrown(e, windowed);
         } catch (IllegalAccessException e) {
-            return thrown(e, windowed);
+            return "53: The main method of '" + name + "' cannot be called: " + e + "\r\n\r\n"
+                + "\tMake the main class public, or have its module open its package";
         }
     }
 
@@ -154,7 +160,7 @@ public class glimvaneboot {
     // The value of the first "key=" anywhere in the text, up to the line
     // feed that ends it; none when absent or when no line feed follows. The
     // launcher looks its own keys up by the same rule.
-    static String lookup(String vars, String key) {
+    private static String lookup(String vars, String key) {
         int at = vars.indexOf(key + "=");
         if (at < 0) return null;
         int start = at + key.length() + 1;
