@@ -5,8 +5,6 @@
 
 #include "launcher/entry.h"
 #include "launcher/exit.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/config.h"
 #include "payload/extract.h"
@@ -16,7 +14,9 @@
 #include "runtime/getjava.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
 #include "vmhost/vmhost.h"
 

@@ -1,21 +1,14 @@
 #include "launcher/entry.h"
 
 #include "launcher/removal.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/console.h"
 #include "support/log.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstdlib>
 #include <cstring>
-
-char* jvm_override = nullptr;
-char* max_heap = nullptr;
-bool debug_flag = false;
-bool quiet_flag = false;
-bool merge_stderr_flag = false;
-bool no_relay_flag = false;
 
 void launcher_startup()
 {

@@ -1,13 +1,13 @@
 #include "launcher/exit.h"
 
 #include "launcher/entry.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/process.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "runtime/discovery.h"
 
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstring>

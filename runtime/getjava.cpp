@@ -1,14 +1,14 @@
 #include "runtime/getjava.h"
 
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/process.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 bool getjava_known()

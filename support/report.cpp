@@ -1,11 +1,11 @@
 #include "support/report.h"
 
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/config.h"
 #include "payload/vars.h"
-#include "launcher/paths.h"
 #include "support/messages.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <atomic>

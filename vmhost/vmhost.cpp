@@ -1,10 +1,10 @@
 #include "vmhost/vmhost.h"
 
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "support/track.h"
 #include "support/words.h"
 

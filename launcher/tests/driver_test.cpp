@@ -2,9 +2,9 @@
 // real on this machine, through the platform layer's fault injection.
 #include "launcher/driver.h"
 #include "launcher/entry.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"

@@ -1,10 +1,10 @@
 // Runtime discovery: the core runs against a fake registry (and, on POSIX,
 // against the view of installed runtimes over a folder tree of its own);
 // RuntimeLib files are real files in a scratch folder.
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/vars.h"
 #include "runtime/discovery.h"
+#include "support/switches.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"

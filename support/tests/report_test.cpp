@@ -1,10 +1,10 @@
 // The error report: the paragraph table, the console block, the box and the
 // runtime follow-up, with recording desktop tools.
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "runtime/getjava.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "tests/config_names.h"
 #include "tests/recorder.h"
 #include "tests/report_texts.h"

@@ -1,12 +1,12 @@
 // glimvane-pack run as a user runs it, and what it writes read back with
 // the launcher's own code.
 #include "boot/boot_class.h"
-#include "launcher/paths.h"
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "payload/writer.h"
+#include "support/paths.h"
 #include "support/track.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
