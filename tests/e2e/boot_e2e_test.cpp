@@ -4,6 +4,7 @@
 #include "payload/sections.h"
 #include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
+#include "tests/report_texts.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,6 @@
 
 namespace {
 
-const std::string report_separator =
-    "\r\n----------------------------------------------------------------------\r\n";
 const std::string java_problem =
     "PROBLEM: Java programming issue -- notify your vendor\r\n\r\n"
     "SOLUTION: Obtain the latest 'Demo App' from your vendor";
