@@ -5,8 +5,8 @@
 // deep inside a private root, so that a path that climbs out lands where
 // the walk below sees it.
 #include "fuzz/check.h"
-#include "launcher/paths.h"
 #include "payload/extract.h"
+#include "support/paths.h"
 #include "support/track.h"
 
 #include <cstdint>

@@ -1,21 +1,24 @@
 // The launch driver: the fixed sequence of launch stages from the identity
-// log to the extraction of the file sections, then the release, the report
-// and the exit.
+// log through the extraction of the file sections and the runtime choice to
+// the hand-off to the VM or the report, and the exit.
 #include "launcher/driver.h"
 
 #include "launcher/entry.h"
 #include "launcher/exit.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
+#include "runtime/discovery.h"
+#include "runtime/getjava.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
+#include "vmhost/vmhost.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +30,8 @@ const size_t classpath_buffer = 1000;
 const size_t path_buffer = 2048;
 const size_t cwd_buffer = 360;
 char default_heap[] = "256";
+char default_minver[] = "1.4";
+char default_maxver[] = "9999";
 
 // Sets the launch error text unless an earlier stage set one: the first
 // error wins.
@@ -338,17 +343,52 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_extract(launch);
 }
 
+// 16. Version window (without error).
+void stage_version_window(launch_state& launch)
+{
+    if (launch.error) return;
+    launch.minver = parse_version(get_var(launch.vars, "minver", default_minver), 0);
+    launch.maxver = parse_version(get_var(launch.vars, "maxver", default_maxver), 9999);
+}
+
+// 17. Runtime choice (without error): the private runtime, then -jvm: or
+// the registry, then the installer and one more look at the registry.
+void stage_runtime_choice(launch_state& launch)
+{
+    if (launch.error) return;
+    launch.vm_library = find_private_jvm(launch.module_dir, launch.vars);
+    if (!launch.vm_library) launch.vm_library = find_registry_jre(launch.minver, launch.maxver);
+    if (launch.vm_library) return;
+    if (!run_getjava(true)) {
+        fail(launch, format_new(text_error_10, launch.exe_name_now));
+        return;
+    }
+    launch.vm_library = find_registry_jre(launch.minver, launch.maxver);
+    if (launch.vm_library) return;
+    // The report then offers the download page instead of a second run.
+    getjava_path = nullptr;
+    fail(launch, text_error_15);
+}
+
 void launcher_main(int count, char** words)
 {
     launch_state launch{};
     prepare_launch(launch, count, words);
-    // Temporary stand-in until runtime selection is built: the version
-    // window, the runtime choice and the hand-off to the VM are missing, so
-    // the driver goes from the extraction straight to the release of the
-    // executable (19) and of the section table (20), reports a launch error
-    // (21) and exits with its code (22).
+    stage_version_window(launch);
+    stage_runtime_choice(launch);
+    // 18. VM options (always).
+    char* jop = get_var(launch.vars, "jop", nullptr);
+    // 19, 20. Release of the executable and of the section table (always).
     unmap_self();
     track_free(launch.table, 1421);
-    if (launch.error) report_error(launch.error);
+    // 21. Hand-off or report.
+    if (!launch.error)
+        launch.error = run_java(launch.vm_library, launch.class_path, launch.library_path, count, words, jop,
+                                launch.vars, launch.z_offsets, {exit_hook, abort_hook});
+    if (launch.error) {
+        report_error(launch.error);
+        runtime_follow_up(launch.error);
+    }
+    // 22. Exit (always).
     launcher_exit(error_code_of(launch.error));
 }

@@ -20,6 +20,8 @@ struct launch_state {
     char* class_path;
     char* library_path;
     char* z_offsets;              // ",offset" per Z section header
+    uint64_t minver, maxver;      // the version window
+    char* vm_library;             // the chosen runtime's VM library, or null
 };
 
 // Stages 1 to 15. Stages that need earlier results run only while there is
@@ -33,3 +35,5 @@ void stage_temp_folder(launch_state& launch);   // 9: errors 23, 22, 40
 void stage_class_path(launch_state& launch);    // 10
 void stage_library_path(launch_state& launch);  // 12: error 24
 void stage_z_offsets(launch_state& launch);     // 14
+void stage_version_window(launch_state& launch);  // 16
+void stage_runtime_choice(launch_state& launch);  // 17: errors 10 and 15

@@ -2,21 +2,14 @@
 
 #include "launcher/exit.h"
 #include "launcher/removal.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/console.h"
 #include "support/log.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstdlib>
 #include <cstring>
-
-char* jvm_override = nullptr;
-char* max_heap = nullptr;
-bool debug_flag = false;
-bool quiet_flag = false;
-bool merge_stderr_flag = false;
-bool no_relay_flag = false;
 
 void launcher_startup()
 {
@@ -46,27 +39,6 @@ int launcher_entry_words(int count, char** argv)
     for (int i = 0; i < count; i++) words[i] = track_strdup(argv[i]);
     launcher_start(count, words);
     return 0;
-}
-
-int split_args(char* text, char** words)
-{
-    int count = 0;
-    char* cursor = text;
-    while (*cursor) {
-        if (count == max_words - 1) break;
-        while (*cursor == ' ') cursor++;
-        if (!*cursor) break;
-        char terminator = ' ';
-        if (*cursor == '"') {
-            terminator = '"';
-            cursor++;
-        }
-        words[count++] = cursor;
-        while (*cursor && *cursor != terminator) cursor++;
-        if (*cursor == terminator) *cursor++ = 0;
-    }
-    words[count] = nullptr;
-    return count;
 }
 
 int parse_switch(int remaining, char** words)

@@ -1,8 +1,7 @@
 // The entry point, the word splitter and the leading switches.
 #pragma once
 
-// The word list every caller of split_args supplies: 99 words and a null.
-const int max_words = 100;
+#include "support/words.h"
 
 // The start-up initialisers (exit lock, then the log's start stamp); the
 // executable runs them before its entry.
@@ -13,9 +12,6 @@ int launcher_entry(void* instance, void* previous, char* command_text, int show)
 // POSIX entry: the words after the program name, already split.
 int launcher_entry_words(int count, char** words);
 
-// Splits `text` in place at spaces, double quotes grouping, into at most 99
-// words; words[count] is null. Returns count.
-int split_args(char* text, char** words);
 // 1 when words[0] is a switch and consumed, 0 otherwise; does not return for
 // "-deltree*". `remaining` counts the words from words[0] to the end.
 int parse_switch(int remaining, char** words);

@@ -1,12 +1,13 @@
 #include "launcher/exit.h"
 
 #include "launcher/entry.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
+#include "support/process.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstdio>
@@ -60,16 +61,4 @@ void abort_hook()
     log_line(log_abort_hook);
     if (!quiet_flag) os_message_box(text_vm_aborting, caption_text(), OS_BOX_ERROR);
     launcher_exit(666);
-}
-
-intptr_t run_command(char* command_line, bool detached)
-{
-    // Windows starts the text as it is; POSIX needs it as words, split the
-    // way the child's own entry would split it.
-    char* copy = track_strdup(command_line);
-    char* words[max_words];
-    split_args(copy, words);
-    intptr_t process = os_start_process(command_line, words, detached);
-    track_free(copy, 387);
-    return process;
 }

@@ -1,5 +1,4 @@
-// The single exit path, the VM's exit and abort hooks, and the one way the
-// launcher starts another program.
+// The single exit path and the VM's exit and abort hooks.
 #pragma once
 
 #include <cstdint>
@@ -17,9 +16,3 @@ const int32_t out_of_memory_code = 1;
 // The VM calls these when Java code ends it with a status, or when it aborts.
 [[noreturn]] void exit_hook(int32_t status);
 [[noreturn]] void abort_hook();
-
-// Starts the program that the command line's first word names, with the
-// launcher's environment and standard handles; a detached program runs in
-// a session of its own. Returns its process handle, or 0 when it did not
-// start. The caller owns the handle of a program it waits for.
-intptr_t run_command(char* command_line, bool detached);

@@ -11,6 +11,8 @@
 //   5. process facts, environment, current directory
 //   6. processes
 //   7. user interface
+//   8. registry (read-only; a view of installed runtimes on POSIX)
+//   9. libraries
 #pragma once
 
 #include <cstddef>
@@ -25,6 +27,9 @@ extern const char* const os_env_path;      // "path" / "PATH"
 extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
 // Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
 extern const int os_error_invalid_data;
+// The VM library's thread dump export: "_JVM_DumpAllStacks@8" on 32-bit
+// Windows (stdcall decoration), "JVM_DumpAllStacks" elsewhere.
+extern const char* const os_dump_export;
 
 // ---- 2. fault injection ----------------------------------------------------
 
@@ -168,3 +173,48 @@ enum os_box_icon { OS_BOX_ERROR, OS_BOX_INFO };
 void os_message_box(const char* text, const char* caption, os_box_icon icon);
 // Open a web page in the user's browser; the result is not known.
 void os_open_url(const char* url);
+
+// ---- 8. registry -----------------------------------------------------------
+
+// Keys below HKEY_LOCAL_MACHINE, opened read-only; paths are '\'-separated.
+// On POSIX a view of the installed runtimes stands in: only os_runtime_key
+// and its per-version subkeys exist there (see os_posix.cpp).
+const char* const os_runtime_key = "SOFTWARE\\JavaSoft\\Java Runtime Environment\\";
+const char* const os_value_current_version = "CurrentVersion";
+const char* const os_value_runtime_lib = "RuntimeLib";
+
+enum os_reg_type { OS_REG_SZ, OS_REG_EXPAND_SZ, OS_REG_OTHER };
+struct os_reg_key;
+// Null when the key does not exist or cannot be opened for reading.
+os_reg_key* os_reg_open(const char* path);
+// Reads a value into buf as stored (not always NUL-terminated); the number
+// of bytes stored, or -1 when the value is missing or does not fit `size`.
+long os_reg_query(os_reg_key* key, const char* name, char* buf, size_t size, os_reg_type* type);
+// Name of the subkey at `index` into buf (size characters, NUL included);
+// false when there is none or it does not fit.
+bool os_reg_subkey(os_reg_key* key, uint32_t index, char* name, size_t size);
+void os_reg_close(os_reg_key* key);
+
+// Tests only. A fake registry replaces the real one until removed: keys,
+// values and subkeys (enumerated in the order added). It keeps the pointers
+// it is given, which must live until os_reg_fake_remove.
+void os_reg_fake_install();
+void os_reg_fake_value(const char* key, const char* name, const char* data, size_t length, os_reg_type type);
+void os_reg_fake_subkey(const char* key, const char* name);
+void os_reg_fake_remove();
+// Tests only, POSIX: the folder the view lists instead of /usr/lib/jvm
+// (null restores it). No effect on Windows.
+void os_reg_set_runtime_root(const char* folder);
+
+// ---- 9. libraries ----------------------------------------------------------
+
+// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure.
+void* os_load_library(const char* path);
+// Address of an exported symbol; null when missing or library is null.
+void* os_find_symbol(void* library, const char* name);
+// True when the system has a DLL search folder to set (SetDllDirectoryA in
+// kernel32, looked up at run time); never on POSIX.
+bool os_has_dll_directory();
+// Set the DLL search folder, or with null restore the standard search
+// order; false when there is none to set or the call fails.
+bool os_set_dll_directory(const char* folder);

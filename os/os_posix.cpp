@@ -3,17 +3,24 @@
 //   1. constants      2. streams, counters, threads, locks
 //   3. files/folders  4. process facts, environment, cwd
 //   5. processes      6. user interface
+//   8. registry
+//   9. libraries
 #include "os/os.h"
+#include "os/os_registry.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +35,7 @@ const char os_list_sep = ':';
 const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
 const int os_error_invalid_data = EINVAL;
+const char* const os_dump_export = "JVM_DumpAllStacks";
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 
@@ -445,4 +453,279 @@ void os_open_url(const char* url)
         fprintf(stderr, "%s\n", url);
         fflush(stderr);
     }
+}
+
+// ---- 8. registry ---------------------------------------------------------------
+//
+// A read-only view of the installed runtimes in the registry's shape. Each
+// runtime folder ($JAVA_HOME, then the entries of /usr/lib/jvm sorted by
+// name) that holds a `release` file and lib/server/libjvm.so is a subkey of
+// os_runtime_key named by the release file's JAVA_VERSION; its RuntimeLib
+// is lib/server/libjvm.so below the folder's real path. Subkey names stay
+// unique as in the registry: a folder whose version is listed already is
+// passed over. So a link to a listed runtime (Debian's
+// java-1.17.0-openjdk-amd64 beside java-17-openjdk-amd64, default-java)
+// adds nothing, and of two different runtimes of one version the first
+// stays: $JAVA_HOME's, else the first by folder name. CurrentVersion is the
+// version of $JAVA_HOME's runtime when it is one, else that of default-java
+// in the runtime folder.
+// The view is read afresh at every open.
+
+namespace {
+
+const char* const system_runtime_root = "/usr/lib/jvm";
+const char* runtime_root = system_runtime_root;
+
+const size_t max_version_length = 255;  // a longer JAVA_VERSION is no runtime
+const size_t release_read_limit = 65536;
+
+struct runtime_entry {
+    char version[max_version_length + 1];
+    char* lib;  // malloc'd
+};
+
+struct runtime_view {
+    runtime_entry* entries;  // malloc'd
+    size_t count;
+    char current[max_version_length + 1];  // "" when there is none
+    long opened;  // the runtime whose key this is; -1 for os_runtime_key
+};
+
+// The JAVA_VERSION value of a release text line, quotes stripped, into
+// version; false when it is empty, too long or holds a quote, a '\' (the
+// key separator) or a control character.
+bool take_version(const char* value, size_t n, char* version)
+{
+    while (n > 0 && (value[n - 1] == '\r' || value[n - 1] == ' ' || value[n - 1] == '\t')) n--;
+    if (n >= 2 && value[0] == '"' && value[n - 1] == '"') {
+        value++;
+        n -= 2;
+    }
+    if (n == 0 || n > max_version_length) return false;
+    for (size_t i = 0; i < n; i++) {
+        unsigned char c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') return false;
+    }
+    memcpy(version, value, n);
+    version[n] = 0;
+    return true;
+}
+
+// JAVA_VERSION of the folder's release file. Only a regular file is read,
+// and only its first 64 KiB: a line cut there does not count.
+bool release_version(const char* folder, char* version)
+{
+    char path[PATH_MAX];
+    if (size_t(snprintf(path, sizeof path, "%s/release", folder)) >= sizeof path) return false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block us
+    if (fd < 0) return false;
+    struct stat st;
+    char* text = nullptr;
+    size_t n = 0;
+    bool whole = false;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        text = static_cast<char*>(malloc(release_read_limit));
+        ssize_t got = 1;
+        while (n < release_read_limit && (got = read(fd, text + n, release_read_limit - n)) > 0) n += size_t(got);
+        whole = got == 0;
+    }
+    close(fd);
+    static const char key[] = "JAVA_VERSION=";
+    const size_t key_length = sizeof key - 1;
+    bool found = false;
+    for (size_t line = 0; text && line < n;) {
+        const char* end = static_cast<const char*>(memchr(text + line, '\n', n - line));
+        size_t stop = end ? size_t(end - text) : n;
+        if (stop - line >= key_length && memcmp(text + line, key, key_length) == 0) {
+            if (!end && !whole) break;
+            found = take_version(text + line + key_length, stop - line - key_length, version);
+            break;
+        }
+        line = stop + 1;
+    }
+    free(text);
+    return found;
+}
+
+// Fills entry when folder is a runtime: a folder (links followed) with a
+// release file naming its version and a regular lib/server/libjvm.so.
+bool read_runtime(const char* folder, runtime_entry* entry)
+{
+    char real[PATH_MAX];
+    struct stat st;
+    if (!realpath(folder, real) || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+    char lib[PATH_MAX];
+    if (size_t(snprintf(lib, sizeof lib, "%s/lib/server/libjvm.so", real)) >= sizeof lib) return false;
+    struct stat lib_st;
+    if (stat(lib, &lib_st) != 0 || !S_ISREG(lib_st.st_mode)) return false;
+    if (!release_version(real, entry->version)) return false;
+    entry->lib = strdup(lib);
+    return true;
+}
+
+void add_runtime(runtime_view* view, const char* folder, size_t* capacity)
+{
+    runtime_entry entry;
+    if (!read_runtime(folder, &entry)) return;
+    for (size_t i = 0; i < view->count; i++) {
+        if (strcasecmp(view->entries[i].version, entry.version) == 0) {
+            free(entry.lib);
+            return;
+        }
+    }
+    if (view->count == *capacity) {
+        *capacity = *capacity ? *capacity * 2 : 8;
+        view->entries = static_cast<runtime_entry*>(realloc(view->entries, *capacity * sizeof(runtime_entry)));
+    }
+    view->entries[view->count++] = entry;
+}
+
+int compare_names(const void* a, const void* b)
+{
+    return strcmp(*static_cast<char* const*>(a), *static_cast<char* const*>(b));
+}
+
+// The entries of the runtime folder, sorted by name, each as "root/name".
+void add_root_runtimes(runtime_view* view, size_t* capacity)
+{
+    DIR* dir = opendir(runtime_root);
+    if (!dir) return;
+    char** paths = nullptr;
+    size_t count = 0;
+    size_t room = 0;
+    while (dirent* e = readdir(dir)) {
+        if (e->d_name[0] == '.') continue;
+        char* path = nullptr;
+        if (asprintf(&path, "%s/%s", runtime_root, e->d_name) < 0) continue;
+        if (count == room) {
+            room = room ? room * 2 : 16;
+            paths = static_cast<char**>(realloc(paths, room * sizeof(char*)));
+        }
+        paths[count++] = path;
+    }
+    closedir(dir);
+    if (count) qsort(paths, count, sizeof(char*), compare_names);
+    for (size_t i = 0; i < count; i++) {
+        add_runtime(view, paths[i], capacity);
+        free(paths[i]);
+    }
+    free(paths);
+}
+
+void read_view(runtime_view* view)
+{
+    size_t capacity = 0;
+    const char* home = getenv("JAVA_HOME");
+    if (home && *home) {
+        add_runtime(view, home, &capacity);
+        if (view->count) strcpy(view->current, view->entries[0].version);
+    }
+    if (!view->current[0]) {
+        char default_java[PATH_MAX];
+        runtime_entry entry;
+        if (size_t(snprintf(default_java, sizeof default_java, "%s/default-java", runtime_root)) < sizeof default_java &&
+            read_runtime(default_java, &entry)) {
+            strcpy(view->current, entry.version);
+            free(entry.lib);
+        }
+    }
+    add_root_runtimes(view, &capacity);
+}
+
+void free_view(runtime_view* view)
+{
+    for (size_t i = 0; i < view->count; i++) free(view->entries[i].lib);
+    free(view->entries);
+    delete view;
+}
+
+// Copies a text value the way the registry hands out REG_SZ data.
+long copy_text(const char* text, char* buf, size_t size, os_reg_type* type)
+{
+    size_t n = strlen(text) + 1;
+    if (n > size) {
+        errno = ERANGE;
+        return -1;
+    }
+    memcpy(buf, text, n);
+    *type = OS_REG_SZ;
+    return long(n);
+}
+
+}  // namespace
+
+void os_reg_set_runtime_root(const char* folder)
+{
+    runtime_root = folder ? folder : system_runtime_root;
+}
+
+void* native_reg_open(const char* path)
+{
+    const size_t k = strlen(os_runtime_key) - 1;  // without its trailing '\'
+    if (strncasecmp(path, os_runtime_key, k) != 0 || (path[k] && path[k] != '\\')) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    const char* version = path[k] ? path + k + 1 : "";
+    auto* view = new runtime_view{nullptr, 0, "", -1};
+    read_view(view);
+    if (!*version) return view;
+    for (size_t i = 0; i < view->count; i++) {
+        if (os_reg_same_path(view->entries[i].version, version)) {
+            view->opened = long(i);
+            return view;
+        }
+    }
+    free_view(view);
+    errno = ENOENT;
+    return nullptr;
+}
+
+long native_reg_query(void* key, const char* name, char* buf, size_t size, os_reg_type* type)
+{
+    auto* view = static_cast<runtime_view*>(key);
+    if (view->opened < 0 && strcasecmp(name, os_value_current_version) == 0 && view->current[0])
+        return copy_text(view->current, buf, size, type);
+    if (view->opened >= 0 && strcasecmp(name, os_value_runtime_lib) == 0)
+        return copy_text(view->entries[view->opened].lib, buf, size, type);
+    errno = ENOENT;
+    return -1;
+}
+
+bool native_reg_subkey(void* key, uint32_t index, char* name, size_t size)
+{
+    auto* view = static_cast<runtime_view*>(key);
+    if (view->opened >= 0 || index >= view->count) return false;
+    const char* version = view->entries[index].version;
+    size_t n = strlen(version);
+    if (n >= size) return false;
+    memcpy(name, version, n + 1);
+    return true;
+}
+
+void native_reg_close(void* key)
+{
+    free_view(static_cast<runtime_view*>(key));
+}
+
+// ---- 9. libraries ------------------------------------------------------------
+
+void* os_load_library(const char* path)
+{
+    return dlopen(path, RTLD_NOW);
+}
+
+void* os_find_symbol(void* library, const char* name)
+{
+    return library ? dlsym(library, name) : nullptr;
+}
+
+bool os_has_dll_directory()
+{
+    return false;
+}
+
+bool os_set_dll_directory(const char*)
+{
+    return false;
 }

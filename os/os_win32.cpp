@@ -3,7 +3,10 @@
 //   1. constants      2. streams, counters, threads, locks
 //   3. files/folders  4. process facts, environment, cwd
 //   5. processes      6. user interface
+//   8. registry
+//   9. libraries
 #include "os/os.h"
+#include "os/os_registry.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,11 @@ const char os_list_sep = ';';
 const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
 const int os_error_invalid_data = ERROR_INVALID_DATA;
+#ifdef _WIN64
+const char* const os_dump_export = "JVM_DumpAllStacks";
+#else
+const char* const os_dump_export = "_JVM_DumpAllStacks@8";
+#endif
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 
@@ -349,4 +357,77 @@ void os_message_box(const char* text, const char* caption, os_box_icon icon)
 void os_open_url(const char* url)
 {
     ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// ---- 8. registry ---------------------------------------------------------------
+
+void* native_reg_open(const char* path)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    return key;
+}
+
+long native_reg_query(void* key, const char* name, char* buf, size_t size, os_reg_type* type)
+{
+    DWORD kind;
+    DWORD length = DWORD(size);
+    // A value that does not fit fails with ERROR_MORE_DATA.
+    if (RegQueryValueExA(HKEY(key), name, nullptr, &kind, reinterpret_cast<BYTE*>(buf), &length) != ERROR_SUCCESS)
+        return -1;
+    *type = kind == REG_SZ ? OS_REG_SZ : kind == REG_EXPAND_SZ ? OS_REG_EXPAND_SZ : OS_REG_OTHER;
+    return long(length);
+}
+
+bool native_reg_subkey(void* key, uint32_t index, char* name, size_t size)
+{
+    DWORD length = DWORD(size);
+    return RegEnumKeyExA(HKEY(key), index, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+void native_reg_close(void* key)
+{
+    RegCloseKey(HKEY(key));
+}
+
+void os_reg_set_runtime_root(const char*)
+{
+    // Only the POSIX view of installed runtimes has a folder to list.
+}
+
+// ---- 9. libraries ------------------------------------------------------------
+
+void* os_load_library(const char* path)
+{
+    return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void* os_find_symbol(void* library, const char* name)
+{
+    return library ? reinterpret_cast<void*>(GetProcAddress(HMODULE(library), name)) : nullptr;
+}
+
+namespace {
+
+// SetDllDirectoryA is missing from the oldest systems: looked up, not imported.
+typedef BOOL(WINAPI* set_dll_directory_fn)(LPCSTR);
+
+set_dll_directory_fn set_dll_directory()
+{
+    HMODULE kernel = GetModuleHandleA("kernel32");
+    return reinterpret_cast<set_dll_directory_fn>(
+        reinterpret_cast<void*>(os_find_symbol(kernel, "SetDllDirectoryA")));
+}
+
+}  // namespace
+
+bool os_has_dll_directory()
+{
+    return set_dll_directory() != nullptr;
+}
+
+bool os_set_dll_directory(const char* folder)
+{
+    set_dll_directory_fn set = set_dll_directory();
+    return set && set(folder);
 }

@@ -1,10 +1,10 @@
 #include "payload/extract.h"
 
-#include "launcher/paths.h"
 #include "os/os.h"
 #include "payload/sections.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/track.h"
 
 #include <cstring>

@@ -1,12 +1,14 @@
 #include "runtime/getjava.h"
 
-#include "launcher/exit.h"
-#include "launcher/paths.h"
 #include "os/os.h"
 #include "payload/sections.h"
+#include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
+#include "support/paths.h"
+#include "support/process.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 bool getjava_known()
@@ -33,4 +35,14 @@ bool run_getjava(bool show_notice)
     }
     log_line(log_getjava_done);
     return true;
+}
+
+void runtime_follow_up(const char* text)
+{
+    int32_t tens = error_code_of(text) / 10;
+    if (quiet_flag || (tens != 1 && tens != 3)) return;
+    if (getjava_known())
+        run_getjava(false);  // the report's box has announced the installation
+    else
+        os_open_url(text_download_page);
 }

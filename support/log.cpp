@@ -1,8 +1,8 @@
 #include "support/log.h"
 
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "support/messages.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <cstdarg>

@@ -44,6 +44,11 @@ const char* const log_temp_folder = "temp.folder=%s";
 const char* const log_path = "path=%s";
 const char* const log_cwd = "cwd=%s";
 
+// ---- runtime discovery: debug log ------------------------------------------------------
+const char* const log_private_jvm = "private.jvm=%s (%s)";
+const char* const text_found = "found";
+const char* const text_not_found = "NOT FOUND";
+
 // ---- exit path ------------------------------------------------------------------------
 // The removal child's command line: module filename, temp folder, run id.
 const char* const text_removal_command = "\"%s\" -deltree* \"%s\" %s";
@@ -94,3 +99,21 @@ const char* const text_getjava_notice = "The Java Runtime Environment for '%s' w
 const char* const log_getjava = "getjava=%s";
 const char* const log_getjava_process = "getjava=process=%d";
 const char* const log_getjava_done = "getjava=DONE";
+
+// ---- VM host ----------------------------------------------------------------------------
+const char* const text_error_11 = "11: Failure loading/binding to the Java VM DLL\r\n\r\n\tJVM=%s";
+const char* const text_error_12 =
+    "12: JNI_CreateJavaVM() could not create a Java Runtime Environemnt [err=%d]\r\n\r\n\tJVM=%s";
+const char* const text_error_13 = "13: The Java VM failed to locate the glimvaneboot.class file\r\n\r\n\tJVM=%s";
+const char* const text_error_14 = "14: Unexpected Java VM exception\r\n\r\n\tJVM=%s";
+const char* const log_java_class_path = "java.class.path=%s";
+const char* const log_java_library_path = "java.library.path=%s";
+const char* const log_jvm = "jvm=%s";
+const char* const log_jop_text = "JOP='%s'";
+const char* const log_jop_word = "jop=%s";
+// A jop word past the 95 the option list holds.
+const char* const log_jop_dropped = "jop.dropped=%s";
+const char* const log_vm_invoke = "vm.java.invoke";
+const char* const log_vm_returned = "vm.java.returned";
+const char* const log_vm_wait_start = "vm.exit.wait.start";
+const char* const log_vm_wait_end = "vm.exit.wait.end";

@@ -1,11 +1,11 @@
 #include "support/report.h"
 
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/config.h"
 #include "payload/vars.h"
-#include "runtime/getjava.h"
 #include "support/messages.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "support/track.h"
 
 #include <atomic>
@@ -16,12 +16,6 @@ namespace {
 // Reached from the main thread and from a VM thread in the abort hook; a
 // race costs only a second copy.
 std::atomic<const char*> caption{nullptr};
-
-bool runtime_related(int32_t code)
-{
-    int32_t tens = code / 10;
-    return tens == 1 || tens == 3;
-}
 
 }  // namespace
 
@@ -43,7 +37,7 @@ const char* caption_text()
 
 const char* problem_text(int32_t code)
 {
-    const char* paragraph = getjava_known()
+    const char* paragraph = getjava_path
                                 ? text_installer_known
                                 : format_new(text_installer_redirect, text_vendor_address);
     if (code == 10) return format_new(text_problem_10, display_name_text(), paragraph);
@@ -69,9 +63,4 @@ void report_error(const char* text)
     printf(text_report_block, message);
     fflush(stdout);
     os_message_box(message, caption_text(), OS_BOX_ERROR);
-    if (!runtime_related(code)) return;
-    if (getjava_known())
-        run_getjava(false);  // the box has announced the installation
-    else
-        os_open_url(text_download_page);
 }

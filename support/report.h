@@ -1,6 +1,7 @@
 // Error reporting: the launch error text convention, the PROBLEM/SOLUTION
 // paragraph chosen by the code's tens digit, the console block and message
-// box, and the runtime follow-up. Also the names every message box shows.
+// box. Also the names every message box shows. The runtime follow-up after
+// a report lives with the runtime (runtime/getjava.h).
 #pragma once
 
 #include <cstdint>
@@ -14,7 +15,5 @@ const char* caption_text();
 // The explanatory paragraph for an error code, or null when the code has
 // none (tens digit 0, 6, 7, 8, codes of 100 and above, negative codes).
 const char* problem_text(int32_t code);
-// Prints and shows the launch error text unless quiet_flag is set; for
-// codes whose tens digit is 1 or 3 it then runs the runtime installer or,
-// when none is known, opens the download page.
+// Prints and shows the launch error text unless quiet_flag is set.
 void report_error(const char* text);

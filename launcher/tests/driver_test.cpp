@@ -2,9 +2,9 @@
 // real on this machine, through the platform layer's fault injection.
 #include "launcher/driver.h"
 #include "launcher/entry.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "support/track.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
@@ -390,6 +390,83 @@ TEST(VarsText, CopiedUpToItsNulAndNeverPastThePayload)
         EXPECT_STREQ(launch.vars, c.vars) << c.name;
         EXPECT_STREQ(launch.error, c.error) << c.name;
     }
+}
+
+// ---- version window and runtime choice (stages 16 and 17) -------------------------
+
+// A version number from its four groups.
+uint64_t version(uint64_t a, uint64_t b, uint64_t c, uint64_t d)
+{
+    return ((a * 10000 + b) * 10000 + c) * 10000 + d;
+}
+
+TEST(VersionWindow, DefaultsAndFills)
+{
+    struct {
+        const char* vars;
+        uint64_t minver, maxver;
+    } cases[] = {
+        {"", version(1, 4, 0, 0), version(9999, 9999, 9999, 9999)},
+        {"minver=1.8\nmaxver=11\n", version(1, 8, 0, 0), version(11, 9999, 9999, 9999)},
+    };
+    for (const auto& c : cases) {
+        launch_state launch{};
+        launch.vars = strdup(c.vars);
+        stage_version_window(launch);
+        EXPECT_EQ(launch.minver, c.minver) << c.vars;
+        EXPECT_EQ(launch.maxver, c.maxver) << c.vars;
+        free(launch.vars);
+    }
+}
+
+TEST(RuntimeChoice, PrivateThenOverrideThenInstallerWithErrors10And15)
+{
+    scratch_dir scratch;
+    desktop_recorder desktop;
+    scoped_env env(desktop.env());
+    os_reg_fake_install();  // nothing registered
+    write_text(scratch.path / "rt" / "libjvm.so", "");
+    fs::path installer = scratch.path / "get-java";
+    write_text(installer, "#!/bin/sh\n");
+    fs::permissions(installer, fs::perms::owner_all);
+    std::string installer_path = installer.string();
+    char with_private[] = "jvm=rt/libjvm.so\n";
+    char without[] = "mx=64\n";
+    struct {
+        const char* name;
+        char* vars;
+        const char* override_path;  // -jvm:
+        bool installer;
+        const char* earlier_error;
+        std::string vm_library;  // empty: none
+        std::string error;       // empty: none
+    } cases[] = {
+        {"the private runtime beats -jvm:", with_private, "/x/libjvm.so", false, nullptr,
+         (scratch.path / "rt" / "libjvm.so").string(), ""},
+        {"-jvm: unchecked", without, "/x/libjvm.so", false, nullptr, "/x/libjvm.so", ""},
+        {"nothing and no installer: 10", without, nullptr, false, nullptr, "",
+         "10: A Java Runtime Environment for 'demo.exe' could not be found"},
+        {"an installer that installs nothing: 15", without, nullptr, true, nullptr, "",
+         "15: Failure locating a Java Runtime Environment after trying to install Java"},
+        {"an earlier error: nothing chosen", with_private, nullptr, true, "21: earlier", "", "21: earlier"},
+    };
+    for (const auto& c : cases) {
+        launch_state launch{};
+        launch.vars = c.vars;
+        launch.exe_name_now = "demo.exe";
+        launch.error = c.earlier_error;
+        strcpy(launch.module_dir, scratch.path.c_str());
+        jvm_override = const_cast<char*>(c.override_path);
+        getjava_path = c.installer ? installer_path.data() : nullptr;
+        stage_runtime_choice(launch);
+        EXPECT_EQ(launch.vm_library ? launch.vm_library : "", c.vm_library) << c.name;
+        EXPECT_EQ(launch.error ? launch.error : "", c.error) << c.name;
+        // After 15 the report offers the download page, not a second installation.
+        EXPECT_EQ(getjava_path != nullptr, c.installer && c.error.rfind("15", 0) != 0) << c.name;
+    }
+    jvm_override = nullptr;
+    getjava_path = nullptr;
+    os_reg_fake_remove();
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #include "launcher/entry.h"
-#include "launcher/switches.h"
+#include "support/switches.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
 // The exit path, the VM hooks and run_command.
 #include "launcher/exit.h"
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
+#include "support/paths.h"
+#include "support/process.h"
+#include "support/switches.h"
 #include "support/track.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"

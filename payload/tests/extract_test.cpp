@@ -1,10 +1,10 @@
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "os/os.h"
 #include "payload/extract.h"
 #include "payload/tests/fixture.h"
 #include "payload/tests/oracle.h"
 #include "payload/writer.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "support/track.h"
 #include "tests/fs_util.h"
 

@@ -1,7 +1,7 @@
 // The installer fallback: a shell script stands in for the installer.
-#include "launcher/paths.h"
-#include "launcher/switches.h"
 #include "runtime/getjava.h"
+#include "support/paths.h"
+#include "support/switches.h"
 #include "tests/config_names.h"
 #include "tests/e2e/run.h"
 #include "tests/recorder.h"

@@ -1,5 +1,5 @@
-#include "launcher/switches.h"
 #include "support/log.h"
+#include "support/switches.h"
 
 #include <gtest/gtest.h>
 

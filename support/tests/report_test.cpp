@@ -1,9 +1,10 @@
 // The error report: the paragraph table, the console block, the box and the
 // runtime follow-up, with recording desktop tools.
-#include "launcher/paths.h"
-#include "launcher/switches.h"
+#include "runtime/getjava.h"
 #include "support/messages.h"
+#include "support/paths.h"
 #include "support/report.h"
+#include "support/switches.h"
 #include "tests/config_names.h"
 #include "tests/recorder.h"
 #include "tests/report_texts.h"
@@ -145,7 +146,9 @@ TEST_F(Report, ConsoleBlockBoxAndFollowUp)
         quiet_flag = c.quiet;
 
         testing::internal::CaptureStdout();
+        // As the driver does: the report, then the runtime follow-up.
         report_error(c.text);
+        runtime_follow_up(c.text);
         std::string printed = testing::internal::GetCapturedStdout();
 
         EXPECT_EQ(printed, c.message.empty() ? "" : report_separator + c.message + "\r\n\r\n") << c.name;

@@ -150,6 +150,10 @@ int main(int argc, char** argv)
             request.console = true;
             continue;
         }
+        if (word == "--no-boot") {
+            request.boot = false;
+            continue;
+        }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
         std::string option = word.substr(0, eq);
         bool known = false;

@@ -1,5 +1,6 @@
 #include "tools/pack/pack.h"
 
+#include "boot/boot_class.h"
 #include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
@@ -31,12 +32,14 @@ namespace {
 
 using bytes = std::vector<unsigned char>;
 
-// The keys the launcher itself looks up in the Vars text.
-const char* const launcher_keys[] = {"mx", "jars", "useclasspath", "execwd", "minver", "maxver", "jvm", "jop"};
+// The keys the launcher and the standard boot class look up in the Vars
+// text, both by the same rule.
+const char* const looked_up_keys[] = {"mx",     "jars", "useclasspath", "execwd", "minver",
+                                      "maxver", "jvm",  "jop",          "main",   "windowed"};
 
 struct section_plan {
     char type;
-    std::string source;  // the input file; empty for the Vars section
+    std::string source;  // the input file; empty for the Vars section and the boot class
     std::string stored;  // the record's relative path (F and J)
     uint64_t size;       // bytes of the source file, or of the Vars text with its NUL
     uint64_t payload;    // payload bytes
@@ -130,7 +133,7 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     }
     // The launcher takes the first "key=" anywhere in the text: it must be
     // the start of the key's own line, or absent.
-    for (const char* key : launcher_keys) keys.insert(key);
+    for (const char* key : looked_up_keys) keys.insert(key);
     for (const std::string& key : keys) {
         size_t at = text.find(key + "=");
         if (at != std::string::npos && at != 0 && text[at - 1] != '\n')
@@ -202,6 +205,16 @@ void catch_signals(bool on)
     for (int s : caught_signals) std::signal(s, on ? remove_temp_and_die : SIG_DFL);
 }
 
+// Writes the sealed header into the place kept for it and moves on to the end.
+bool finish_section(FILE* file, uint64_t& at, long header_at, const unsigned char* head, uint64_t done)
+{
+    if (fseek(file, header_at, SEEK_SET) != 0 || fwrite(head, 1, section_header_size, file) != size_t(section_header_size) ||
+        fseek(file, 0, SEEK_END) != 0)
+        return false;
+    at = uint64_t(header_at) + uint64_t(section_header_size) + done;
+    return true;
+}
+
 // Writes one section, its payload streamed through `buffer` from the source
 // file: the header's place first, scrambled and hashed while copying, the
 // header last. `at` is the file length so far.
@@ -233,6 +246,12 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
             put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
             if (!emit(record.data(), record.size())) return write_error();
         }
+        if (s.source.empty()) {  // the standard boot class, carried by the packer itself
+            bytes boot(boot_class_bytes, boot_class_bytes + boot_class_size);
+            if (!emit(boot.data(), boot.size())) return write_error();
+            put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
+            return finish_section(file, at, header_at, head, done) ? "" : write_error();
+        }
         FILE* in = fopen(s.source.c_str(), "rb");
         if (!in) return format(text_cannot_read, s.source.c_str(), strerror(errno));
         uint64_t copied = 0;
@@ -247,11 +266,7 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
         if (!error.empty()) return error;
     }
     put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
-    if (fseek(file, header_at, SEEK_SET) != 0 || fwrite(head, 1, section_header_size, file) != size_t(section_header_size) ||
-        fseek(file, 0, SEEK_END) != 0)
-        return write_error();
-    at = uint64_t(header_at) + uint64_t(section_header_size) + done;
-    return "";
+    return finish_section(file, at, header_at, head, done) ? "" : write_error();
 }
 
 std::string write_output(const pack_request& request, const bytes& stub, const std::vector<section_plan>& plan,
@@ -298,7 +313,8 @@ std::string check_output(const pack_request& request, const std::vector<pack_fil
     std::error_code ec;
     if (!fs::exists(request.out, ec)) return "";
     std::vector<std::string> inputs{request.stub};
-    for (const pack_file& f : files) inputs.push_back(f.source);
+    for (const pack_file& f : files)
+        if (!f.source.empty()) inputs.push_back(f.source);
     inputs.insert(inputs.end(), request.payloads.begin(), request.payloads.end());
     for (const std::string& input : inputs)
         if (fs::equivalent(input, request.out, ec)) return format(text_out_is_input, request.out.c_str(), input.c_str());
@@ -373,13 +389,15 @@ std::string pack(const pack_request& request)
 
     std::set<std::string> stored;
     std::vector<pack_file> files = request.files;
+    if (request.boot) files.push_back({"", boot_class_name, false});
     if (!request.getjava.empty()) files.push_back({request.getjava, "", false});
     for (pack_file& f : files) {
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
             return format(text_jar_separator, f.source.c_str());
         if (!(error = check_stored(f)).empty()) return error;
-        if (!stored.insert(path_key(f.stored)).second) return format(text_duplicate_path, f.stored.c_str());
+        if (!stored.insert(path_key(f.stored)).second)
+            return format(f.source.empty() ? text_boot_taken : text_duplicate_path, f.stored.c_str());
     }
     if (!(error = check_nesting(files)).empty()) return error;
     std::string vars;
@@ -388,8 +406,12 @@ std::string pack(const pack_request& request)
     std::vector<section_plan> plan;
     plan.push_back({'V', "", "", vars.size() + 1, vars.size() + 1});
     for (size_t i = 0; i < files.size(); i++) {
-        section_plan s{i < request.files.size() ? 'F' : 'J', files[i].source, files[i].stored, 0, 0};
-        if (!input_size(s.source, s.size, error)) return error;
+        bool getjava = !request.getjava.empty() && i + 1 == files.size();
+        section_plan s{getjava ? 'J' : 'F', files[i].source, files[i].stored, 0, 0};
+        if (s.source.empty())
+            s.size = boot_class_size;
+        else if (!input_size(s.source, s.size, error))
+            return error;
         s.payload = record_length(s.stored.size(), s.size);
         plan.push_back(s);
     }

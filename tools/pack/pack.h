@@ -7,7 +7,7 @@
 #include <vector>
 
 struct pack_file {
-    std::string source;
+    std::string source;  // empty for the standard boot class, which the packer holds
     std::string stored;  // the relative path in the record
     bool jar;            // listed in the jars value
 };
@@ -28,6 +28,7 @@ struct pack_request {
     std::string version_text;
     std::string execution_level;  // asInvoker, highestAvailable or requireAdministrator
     bool console = false;         // the console-subsystem variant of the stub
+    bool boot = true;                   // the standard boot class as an F section
 };
 
 // Writes the packaged executable; an empty text on success, otherwise why

@@ -28,6 +28,8 @@ const char* const text_usage =
     "                       jop=..., execwd=*, useclasspath=* (repeatable)\n"
     "  --getjava FILE       the Java runtime installer run when no runtime is found\n"
     "  --payload FILE       a payload only the Java side reads (repeatable)\n"
+    "  --no-boot            leave out the standard boot class glimvaneboot.class, for\n"
+    "                       a package that brings its own boot class\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -40,6 +42,13 @@ const char* const text_usage =
     "lpt1-lpt9 (with any extension), none of <>:\"|?* or control characters, no\n"
     "name ending in a dot or a blank, no empty name or trailing separator, and no\n"
     "file stored below another file's name. The output must not be an input.\n"
+    "\n"
+    "Every package holds the standard boot class, stored as glimvaneboot.class at the\n"
+    "root of the temp folder. It starts the class named by --main, passing it the\n"
+    "user's words; the Vars key windowed (--var windowed=*) puts the stack trace of an\n"
+    "exception that ends main into the error box. The temp folder comes first on the\n"
+    "class path, so this class wins over a glimvaneboot inside a jar: use --no-boot\n"
+    "to have a jar's own boot class run.\n"
     "Exit status: 0 on success, 1 when the input is refused or the file would not\n"
     "launch, 2 for a command-line mistake.\n";
 
@@ -61,7 +70,7 @@ const char* const text_bad_value = "--var '%s': the value must hold no line feed
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
 const char* const text_duplicate_key = "the key '%s' is given twice";
 const char* const text_hidden_key =
-    "the launcher looks up '%s=' and would find it inside another line first; "
+    "the launcher or the boot class looks up '%s=' and would find it inside another line first; "
     "reorder or rename the keys";
 const char* const text_bad_path =
     "'%s' (from '%s'): the stored path must be relative, without a drive letter or a \"..\" part";
@@ -83,6 +92,8 @@ const char* const text_cannot_list = "cannot list the folder '%s': %s";
 const char* const text_empty_dir = "the folder '%s' holds no file";
 const char* const text_jar_separator = "--jar '%s': the file name must hold no ';' or line feed";
 const char* const text_duplicate_path = "two files would be stored as '%s'";
+const char* const text_boot_taken =
+    "a packed file would replace the standard boot class '%s': pack with --no-boot to bring your own";
 const char* const text_no_marker =
     "'%s' holds no configuration block: it is not a glimvane launcher stub";
 const char* const text_two_markers =

@@ -1,4 +1,4 @@
-#include "launcher/paths.h"
+#include "support/paths.h"
 
 char module_filename[module_filename_size];
 char temp_folder[temp_folder_size];

@@ -1,0 +1,340 @@
+// Runtime discovery: the core runs against a fake registry (and, on POSIX,
+// against the view of installed runtimes over a folder tree of its own);
+// RuntimeLib files are real files in a scratch folder.
+#include "os/os.h"
+#include "payload/vars.h"
+#include "runtime/discovery.h"
+#include "support/switches.h"
+#include "tests/e2e/run.h"
+#include "tests/fs_util.h"
+#include "tests/recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string root_key = os_runtime_key;
+
+// One registered runtime as the fake registry holds it.
+enum lib_state { LIB_OK, LIB_MISSING, LIB_EXPAND_SZ, LIB_NONE };
+struct subkey {
+    std::string name;
+    lib_state lib = LIB_OK;
+};
+
+// The fake registry of one case. Texts live in a deque so that the pointers
+// the fake keeps stay valid.
+struct fake_registry {
+    std::deque<std::string> texts;
+    fake_registry() { os_reg_fake_install(); }
+    ~fake_registry() { os_reg_fake_remove(); }
+    const char* keep(const std::string& text) { return texts.emplace_back(text).c_str(); }
+    // data as stored: length bytes, a NUL included when the caller put one.
+    void value(const std::string& key, const char* name, const std::string& data, os_reg_type type)
+    {
+        const std::string& kept = texts.emplace_back(data);
+        os_reg_fake_value(keep(key), name, kept.data(), kept.size(), type);
+    }
+    void text(const std::string& key, const char* name, const std::string& text, os_reg_type type = OS_REG_SZ)
+    {
+        value(key, name, text + '\0', type);
+    }
+    void subkey(const std::string& name) { os_reg_fake_subkey(keep(root_key), keep(name)); }
+};
+
+std::string lib_path(const scratch_dir& scratch, const std::string& version)
+{
+    return (scratch.path / version / "libjvm.so").string();
+}
+
+// Registers the runtimes in this enumeration order, each with a real
+// RuntimeLib file unless the case says otherwise.
+void register_runtimes(fake_registry& reg, const scratch_dir& scratch, const std::vector<subkey>& runtimes)
+{
+    for (const subkey& s : runtimes) {
+        reg.subkey(s.name);
+        std::string lib = lib_path(scratch, s.name);
+        if (s.lib == LIB_OK || s.lib == LIB_EXPAND_SZ) write_text(lib, "");
+        if (s.lib != LIB_NONE)
+            reg.text(root_key + s.name + "\\", os_value_runtime_lib, lib,
+                     s.lib == LIB_EXPAND_SZ ? OS_REG_EXPAND_SZ : OS_REG_SZ);
+    }
+}
+
+std::string or_none(const char* text)
+{
+    return text ? text : "(none)";
+}
+
+struct choice_case {
+    const char* what;
+    const char* current;  // null: no CurrentVersion value
+    os_reg_type current_type;
+    std::vector<subkey> runtimes;
+    const char* minver;
+    const char* maxver;
+    const char* chosen;  // the subkey whose library is returned; null: none
+};
+
+TEST(FindRegistryJre, PrecedenceWindowAndTies)
+{
+    const choice_case cases[] = {
+        {"current first even when a newer one is registered", "1.6", OS_REG_SZ, {{"1.6"}, {"1.7"}},
+         "1.4", "9999", "1.6"},
+        {"current outside the window: the newest inside wins; a missing file is skipped", "1.3", OS_REG_SZ,
+         {{"1.3"}, {"1.6.0_20"}, {"1.6"}, {"1.7", LIB_MISSING}}, "1.4", "9999", "1.6.0_20"},
+        {"current without RuntimeLib falls to the enumeration", "1.6", OS_REG_SZ,
+         {{"1.6", LIB_NONE}, {"1.5"}}, "1.4", "9999", "1.5"},
+        {"equal versions: the first enumerated wins", nullptr, OS_REG_SZ, {{"1.6.0"}, {"1.6"}}, "1.4", "9999",
+         "1.6.0"},
+        {"equal versions in the other order", nullptr, OS_REG_SZ, {{"1.6"}, {"1.6.0"}}, "1.4", "9999", "1.6"},
+        {"version 0 is never chosen by the enumeration", nullptr, OS_REG_SZ, {{"abc"}, {"0.0"}}, "0", "9999",
+         nullptr},
+        {"a current version of 0 inside the window is taken", "abc", OS_REG_SZ, {{"abc"}}, "0", "9999", "abc"},
+        {"maxver is inside the window", nullptr, OS_REG_SZ, {{"1.4"}, {"1.8"}, {"1.9"}}, "1.4", "1.8", "1.8"},
+        {"minver is inside the window", "1.4", OS_REG_SZ, {{"1.3"}, {"1.4"}}, "1.4", "1.4", "1.4"},
+        {"nothing inside the window", "1.3", OS_REG_SZ, {{"1.3"}, {"1.7"}}, "1.4", "1.6", nullptr},
+        {"a REG_EXPAND_SZ CurrentVersion counts as absent", "1.6", OS_REG_EXPAND_SZ, {{"1.6"}, {"1.7"}},
+         "1.4", "9999", "1.7"},
+        {"a REG_EXPAND_SZ RuntimeLib counts as absent", nullptr, OS_REG_SZ,
+         {{"1.5"}, {"1.7", LIB_EXPAND_SZ}}, "1.4", "9999", "1.5"},
+        {"no runtime registered", nullptr, OS_REG_SZ, {}, "1.4", "9999", nullptr},
+    };
+    for (const choice_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir scratch;
+        fake_registry reg;
+        register_runtimes(reg, scratch, c.runtimes);
+        if (c.current) reg.text(root_key, os_value_current_version, c.current, c.current_type);
+        char* lib = find_registry_jre(parse_version(c.minver, 0), parse_version(c.maxver, 0));
+        EXPECT_EQ(or_none(lib), c.chosen ? lib_path(scratch, c.chosen) : or_none(nullptr));
+    }
+}
+
+TEST(FindRegistryJre, NoKeyAtAllGivesNone)
+{
+    fake_registry reg;
+    EXPECT_EQ(registry_current_jre(), nullptr);
+    EXPECT_EQ(registry_runtime_lib("1.6"), nullptr);
+    EXPECT_EQ(registry_runtime_lib(nullptr), nullptr);
+    EXPECT_EQ(find_registry_jre(0, parse_version("9999", 0)), nullptr);
+}
+
+TEST(FindRegistryJre, OverrideIsReturnedUncheckedBeforeTheRegistry)
+{
+    scratch_dir scratch;
+    fake_registry reg;
+    register_runtimes(reg, scratch, {{"1.6"}});
+    reg.text(root_key, os_value_current_version, "1.6");
+    char missing[] = "/nonexistent/libjvm.so";
+    jvm_override = missing;
+    // The window excludes everything: still the override, itself, not a copy.
+    EXPECT_EQ(find_registry_jre(parse_version("99", 0), parse_version("1", 0)), missing);
+    jvm_override = nullptr;
+    EXPECT_EQ(or_none(find_registry_jre(0, parse_version("9999", 0))), lib_path(scratch, "1.6"));
+}
+
+// A path of exactly `length` characters naming `file`: "/./" pads the front.
+std::string padded_path(const fs::path& file, size_t length)
+{
+    std::string tail = file.relative_path().string();
+    EXPECT_LE(tail.size() + 1, length);
+    std::string path = "/";
+    while (path.size() + tail.size() + 2 <= length) path += "./";
+    if (path.size() + tail.size() < length) path += "/";
+    return path + tail;
+}
+
+TEST(RegistryValues, LimitOf1024BytesAndTermination)
+{
+    scratch_dir scratch;
+    fs::path file = scratch.path / "libjvm.so";
+    write_text(file, "");
+    struct value_case {
+        const char* what;
+        std::string data;  // as stored
+        bool taken;
+    };
+    const std::string fits = padded_path(file, 1023);
+    const std::string too_long = padded_path(file, 1024);
+    const value_case cases[] = {
+        {"1023 characters and the NUL: 1024 bytes fit", fits + '\0', true},
+        {"1024 characters and the NUL do not fit", too_long + '\0', false},
+        {"stored without NUL, with room to terminate it", fits, true},
+        {"stored without NUL, filling the buffer", too_long, false},
+        {"the text ends at its first NUL", file.string() + '\0' + "tail" + '\0', true},
+    };
+    for (const value_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fake_registry reg;
+        reg.subkey("1.6");
+        reg.value(root_key + "1.6\\", os_value_runtime_lib, c.data, OS_REG_SZ);
+        char* lib = registry_runtime_lib("1.6");
+        ASSERT_EQ(lib != nullptr, c.taken);
+        if (lib) {
+            EXPECT_TRUE(fs::equivalent(lib, file)) << lib;
+        }
+    }
+}
+
+TEST(RegistryValues, EnumerationStopsAtANameThatDoesNotFit)
+{
+    scratch_dir scratch;
+    fake_registry reg;
+    register_runtimes(reg, scratch, {{"1.5"}, {std::string(1024, '9'), LIB_NONE}, {"1.7"}});
+    EXPECT_EQ(or_none(find_registry_jre(0, parse_version("9999", 0))), lib_path(scratch, "1.5"));
+}
+
+struct private_run {
+    std::string result;
+    std::vector<std::string> log;
+};
+
+private_run find_private(const std::string& module_dir, const std::string& vars)
+{
+    debug_flag = true;
+    testing::internal::CaptureStdout();
+    char* result = find_private_jvm(module_dir.c_str(), vars.c_str());
+    std::string out = testing::internal::GetCapturedStdout();
+    debug_flag = false;
+    return {or_none(result), log_texts(out)};
+}
+
+TEST(FindPrivateJvm, FoundNotFoundAndNoKey)
+{
+    scratch_dir scratch;
+    const std::string dir = scratch.path.string();
+    const std::string lib = dir + "/jre/lib/server/libjvm.so";
+    write_text(lib, "");
+
+    // Package data written on Windows separates folders with '\'.
+    private_run r = find_private(dir, "mx=64\njvm=jre\\lib\\server/libjvm.so\n");
+    EXPECT_EQ(r.result, lib);
+    EXPECT_EQ(r.log, std::vector<std::string>{"private.jvm=" + lib + " (found)"});
+
+    r = find_private(dir, "jvm=jre\\bin\\client\\jvm.dll\n");
+    EXPECT_EQ(r.result, or_none(nullptr));
+    EXPECT_EQ(r.log, std::vector<std::string>{"private.jvm=" + dir + "/jre/bin/client/jvm.dll (NOT FOUND)"});
+
+    r = find_private(dir, "mx=64\n");
+    EXPECT_EQ(r.result, or_none(nullptr));
+    EXPECT_TRUE(r.log.empty()) << "no key leaves no trace";
+}
+
+TEST(FindPrivateJvm, JoinMustFitTheBuffer)
+{
+    scratch_dir scratch;
+    fs::path file = scratch.path / "libjvm.so";
+    write_text(file, "");
+    // "<dir>/<value>": the module dir "/" takes one character and the separator another.
+    for (size_t length : {4095, 4096}) {
+        std::string value = padded_path(file, length - 1).substr(1);
+        private_run r = find_private("/", "jvm=" + value + "\n");
+        ASSERT_EQ(r.log.size(), 1u);
+        if (length == 4095) {
+            EXPECT_TRUE(fs::equivalent(r.result, file)) << "a join of 4095 characters fits";
+        } else {
+            EXPECT_EQ(r.result, or_none(nullptr)) << "a join of 4096 characters does not";
+            EXPECT_EQ(r.log[0].substr(r.log[0].size() - 11), "(NOT FOUND)");
+        }
+    }
+}
+
+// ---- the POSIX view of installed runtimes --------------------------------------
+
+// A runtime folder: a release file with the given text and, unless told
+// otherwise, lib/server/libjvm.so.
+void make_runtime(const fs::path& folder, const std::string& release, bool with_lib = true)
+{
+    write_text(folder / "release", release);
+    if (with_lib) write_text(folder / "lib" / "server" / "libjvm.so", "");
+}
+
+std::vector<std::string> subkeys()
+{
+    std::vector<std::string> names;
+    os_reg_key* key = os_reg_open(os_runtime_key);
+    if (!key) return names;
+    char name[1024];
+    for (uint32_t i = 0; os_reg_subkey(key, i, name, sizeof name); i++) names.push_back(name);
+    os_reg_close(key);
+    return names;
+}
+
+std::string lib_of(const fs::path& folder)
+{
+    return (fs::canonical(folder) / "lib" / "server" / "libjvm.so").string();
+}
+
+struct runtime_tree {
+    scratch_dir scratch;
+    fs::path root = scratch.path / "jvm";
+    runtime_tree()
+    {
+        make_runtime(root / "b-17", "IMPLEMENTOR=\"x\"\nJAVA_VERSION_DATE=\"2022\"\nJAVA_VERSION=\"17.0.2\"\n");
+        fs::create_directory_symlink("b-17", root / "a-17-link");
+        make_runtime(root / "c-17-again", "JAVA_VERSION=\"17.0.2\"\n");
+        make_runtime(root / "d-11", "JAVA_VERSION=11.0.1\r\n");
+        fs::create_directory_symlink("d-11", root / "default-java");
+        make_runtime(root / "e-no-lib", "JAVA_VERSION=\"18\"\n", false);
+        write_text(root / "f-no-release" / "lib" / "server" / "libjvm.so", "");
+        // Only the first 64 KiB are read: a version line cut there ("19" of
+        // "199") does not count.
+        make_runtime(root / "g-huge", std::string(65520, '#') + "\nJAVA_VERSION=199\n");
+        make_runtime(root / "h-backslash", "JAVA_VERSION=\"20\\..\\17\"\n");
+        make_runtime(root / "i-long-version", "JAVA_VERSION=\"2" + std::string(300, '1') + "\"\n");
+        make_runtime(root / "j-fifo", "");
+        fs::remove(root / "j-fifo" / "release");
+        EXPECT_EQ(mkfifo((root / "j-fifo" / "release").c_str(), 0600), 0);
+        os_reg_set_runtime_root(root.c_str());
+    }
+    ~runtime_tree() { os_reg_set_runtime_root(nullptr); }
+};
+
+TEST(RuntimeView, OneSubkeyPerRuntimeInNameOrder)
+{
+    runtime_tree tree;
+    scoped_env env({"JAVA_HOME="});
+    EXPECT_EQ(subkeys(), (std::vector<std::string>{"17.0.2", "11.0.1"}))
+        << "a link and a second runtime of 17.0.2 give no second entry; folders without a runtime, "
+           "with a release too long to read or a hostile version are left out";
+    EXPECT_EQ(or_none(registry_current_jre()), "11.0.1") << "from default-java";
+    EXPECT_EQ(or_none(registry_runtime_lib("17.0.2")), lib_of(tree.root / "b-17"));
+    EXPECT_EQ(or_none(registry_runtime_lib("18")), or_none(nullptr));
+    EXPECT_EQ(os_reg_open("SOFTWARE\\JavaSoft\\Other\\"), nullptr);
+
+    // The real core over the view: current first, then the newest.
+    EXPECT_EQ(or_none(find_registry_jre(parse_version("11", 0), parse_version("17.9999", 0))),
+              lib_of(tree.root / "d-11"));
+    EXPECT_EQ(or_none(find_registry_jre(parse_version("12", 0), parse_version("99", 0))),
+              lib_of(tree.root / "b-17"));
+}
+
+TEST(RuntimeView, JavaHomeComesFirstAndIsCurrent)
+{
+    runtime_tree tree;
+    fs::path home = tree.scratch.path / "home";
+    make_runtime(home, "JAVA_VERSION=\"21\"\n");
+    {
+        scoped_env env({"JAVA_HOME=" + home.string()});
+        EXPECT_EQ(subkeys(), (std::vector<std::string>{"21", "17.0.2", "11.0.1"}));
+        EXPECT_EQ(or_none(registry_current_jre()), "21");
+        EXPECT_EQ(or_none(registry_runtime_lib("21")), lib_of(home));
+    }
+    {
+        scoped_env env({"JAVA_HOME=" + (tree.root / "e-no-lib").string()});
+        EXPECT_EQ(or_none(registry_current_jre()), "11.0.1") << "JAVA_HOME without a runtime";
+    }
+    fs::remove(tree.root / "default-java");
+    scoped_env env({"JAVA_HOME="});
+    EXPECT_EQ(registry_current_jre(), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,52 @@
+// Small applications for the end-to-end tests of the standard boot class,
+// one class each; none is public, as java allows for a main class.
+import java.io.File;
+
+// Prints what the boot class gave it.
+class Props {
+    public static void main(String[] args) {
+        String temp = System.getProperty("glimvane.temp");
+        System.out.println("exe=" + System.getProperty("glimvane.exe"));
+        System.out.println("temp=" + temp);
+        System.out.println("z=" + System.getProperty("glimvane.z"));
+        System.out.println("boot class in temp=" + new File(temp, "glimvaneboot.class").isFile());
+        for (String word : args) System.out.println("word=" + word);
+    }
+}
+
+class Thrower {
+    public static void main(String[] args) {
+        fail();
+    }
+
+    static void fail() {
+        throw new IllegalStateException("boom");
+    }
+}
+
+class Init {
+    static final int value = Integer.parseInt("not a number");
+
+    public static void main(String[] args) {}
+}
+
+class IntMain {
+    public static int main(String[] args) {
+        return 0;
+    }
+}
+
+class InstanceMain {
+    public void main(String[] args) {}
+}
+
+class NoArgsMain {
+    public static void main() {}
+}
+
+// The jar leaves Gone out: Orphan cannot be loaded.
+class Gone {}
+
+class Orphan extends Gone {
+    public static void main(String[] args) {}
+}

@@ -1,0 +1,232 @@
+// The standard boot class with the real JVM: packages that glimvane-pack
+// makes of the example application and of small test applications, run as
+// a user would run them.
+#include "payload/sections.h"
+#include "tests/e2e/package.h"
+#include "tests/e2e/run.h"
+#include "tests/report_texts.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string java_problem =
+    "PROBLEM: Java programming issue -- notify your vendor\r\n\r\n"
+    "SOLUTION: Obtain the latest 'Demo App' from your vendor";
+
+// A package with the standard boot class, run in the locale that the
+// non-ASCII words need.
+struct boot_package : package_dir {
+    void pack(std::vector<std::string> options)
+    {
+        std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(),
+                                         "--name", "Demo App"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        fs::create_directories(exe.parent_path());
+        run_result r = run_program(argv);
+        ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.err;
+    }
+
+    run_result launch(std::vector<std::string> words)
+    {
+        std::vector<std::string> argv = {exe.string()};
+        argv.insert(argv.end(), words.begin(), words.end());
+        std::vector<std::string> env = desktop.env();
+        env.push_back("TMPDIR=" + tmp.string());
+        env.push_back("LANG=C.UTF-8");  // the VM writes non-ASCII words in the locale's encoding
+        return run_program(argv, env);
+    }
+
+    // The removal child has emptied the temp path.
+    bool temp_removed()
+    {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::is_empty(tmp);
+    }
+};
+
+std::vector<int32_t> z_offsets_of(const fs::path& exe)
+{
+    std::string file = read_text(exe);
+    auto* data = reinterpret_cast<const unsigned char*>(file.data());
+    int32_t length = int32_t(file.size());
+    std::vector<int32_t> found;
+    for (int32_t at = find_section(data, 0, length); at > 0;
+         at = find_section(data, at + section_header_size + section_payload_length(data + at), length))
+        if (section_type(data + at) == 'Z') found.push_back(at);
+    return found;
+}
+
+TEST(Example, PrintsItsWordsAndItsResourceAndLeavesNothingBehind)
+{
+    boot_package p;
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello"});
+    run_result r = p.launch({"plain", "two words", "é", "日本"});
+    EXPECT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+    EXPECT_EQ(r.out,
+              "Hello from a packaged Java application\n"
+              "resource: Greetings from a resource inside the application's own jar\n"
+              "packed as: " + p.exe.string() + "\n"
+              "words: 4\n"
+              "  word 0: plain\n"
+              "  word 1: two words\n"
+              "  word 2: é\n"
+              "  word 3: 日本\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(p.temp_removed());
+}
+
+TEST(BootClass, GivesTheApplicationItsPropertiesAndLogsWithTheDebugSwitch)
+{
+    boot_package p;
+    scratch_dir payloads;
+    write_text(payloads.path / "one.bin", "first payload");
+    write_text(payloads.path / "two.bin", "second");
+    p.pack({"--jar", GLIMVANE_BOOT_APPS_JAR, "--main", "Props", "--payload", (payloads.path / "one.bin").string(),
+            "--payload", (payloads.path / "two.bin").string()});
+    std::vector<int32_t> z = z_offsets_of(p.exe);
+    ASSERT_EQ(z.size(), 2u);
+    const std::string z_text = "," + std::to_string(z[0]) + "," + std::to_string(z[1]);
+
+    for (bool debug : {false, true}) {
+        std::vector<std::string> words = {"w1", "w 2"};
+        if (debug) words.insert(words.begin(), "-D*");
+        run_result r = p.launch(words);
+        ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+        std::vector<std::string> log = log_texts(r.out);
+        std::string app = std::regex_replace(r.out, std::regex(R"(!.* \[\d+\]\r\n)"), "");
+        std::smatch temp;
+        ASSERT_TRUE(std::regex_search(app, temp, std::regex("temp=(.*)\n"))) << r.out;
+        EXPECT_EQ(app, "exe=" + p.exe.string() + "\ntemp=" + temp.str(1) + "\nz=" + z_text +
+                           "\nboot class in temp=true\nword=w1\nword=w 2\n");
+        EXPECT_EQ(fs::path(temp.str(1)).parent_path(), p.tmp);
+        EXPECT_TRUE(std::regex_match(fs::path(temp.str(1)).filename().string(), std::regex("GV[0-9A-F]+")));
+        if (!debug) {
+            EXPECT_TRUE(log.empty()) << r.out;
+            continue;
+        }
+        // The boot class's lines sit between the launcher's, in its form.
+        std::vector<std::string> boot;
+        for (const std::string& line : log)
+            if (line.rfind("boot.", 0) == 0) boot.push_back(line);
+        EXPECT_EQ(std::count(log.begin(), log.end(), "temp.folder=" + temp.str(1)), 1) << r.out;
+        EXPECT_EQ(boot, (std::vector<std::string>{"boot.exe=" + p.exe.string(), "boot.temp=" + temp.str(1),
+                                                  "boot.z=" + z_text, "boot.main=Props", "boot.windowed=false",
+                                                  "boot.words=2", "boot.main.invoke", "boot.main.returned"}))
+            << r.out;
+    }
+    EXPECT_TRUE(p.temp_removed());
+}
+
+// ---- failures that are the application's fault --------------------------------
+
+struct failure_case {
+    const char* name;
+    std::vector<std::string> options;  // besides the jar
+    int code;
+    std::string text;    // the launch error text
+    std::string stderr;  // what standard error holds
+};
+
+const std::string no_trace = "Its stack trace is on standard error; fix the fault in the application";
+const std::string thrower_trace =
+    "Exception in thread \"main\" java.lang.IllegalStateException: boom\n"
+    "\tat Thrower.fail(Apps.java:23)\n"
+    "\tat Thrower.main(Apps.java:19)\n";
+
+const failure_case failure_cases[] = {
+    {"no main key", {}, 50,
+     "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS",
+     ""},
+    {"an empty main value", {"--var", "main="}, 50,
+     "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS",
+     ""},
+    {"main class not found", {"--main", "com.example.Missing"}, 51,
+     "51: The main class 'com.example.Missing' was not found\r\n\r\n\tCheck the Vars line main=com.example.Missing (a "
+     "fully qualified name such as com.example.Main) and that a packed jar holds it; class path: ",
+     ""},
+    {"a class the main class needs is missing", {"--main", "Orphan"}, 52,
+     "52: The main class 'Orphan' could not be loaded: java.lang.NoClassDefFoundError: Gone\r\n\r\n"
+     "\tCheck that the jars it needs are packed",
+     ""},
+    {"main returns int", {"--main", "IntMain"}, 53,
+     "53: The main class 'IntMain' has no public static void main(String[])\r\n\r\n"
+     "\tDeclare it as public static void main(String[] args), or name another class with main=",
+     ""},
+    {"main is not static", {"--main", "InstanceMain"}, 53,
+     "53: The main class 'InstanceMain' has no public static void main(String[])", ""},
+    {"main takes no words", {"--main", "NoArgsMain"}, 53,
+     "53: The main class 'NoArgsMain' has no public static void main(String[])", ""},
+    {"main throws", {"--main", "Thrower"}, 54,
+     "54: The application ended with an exception: java.lang.IllegalStateException: boom\r\n\r\n\t" + no_trace,
+     thrower_trace},
+    {"main throws in a windowed application", {"--main", "Thrower", "--var", "windowed=*"}, 54,
+     "54: The application ended with an exception: java.lang.IllegalStateException: boom\r\n\r\n"
+     "\tat Thrower.fail(Apps.java:23)\r\n\tat Thrower.main(Apps.java:19)",
+     thrower_trace},
+    {"the main class's initializer throws", {"--main", "Init"}, 54,
+     "54: The application ended with an exception: java.lang.ExceptionInInitializerError, caused by "
+     "java.lang.NumberFormatException: For input string: \"not a number\"\r\n\r\n\t" + no_trace,
+     "Exception in thread \"main\" java.lang.ExceptionInInitializerError\nCaused by: "
+     "java.lang.NumberFormatException: For input string: \"not a number\"\n"},
+};
+
+TEST(BootClass, ApplicationFaultsGiveTheirCodeInThe50sAndAClearMessage)
+{
+    for (const failure_case& c : failure_cases) {
+        boot_package p;
+        std::vector<std::string> options = {"--jar", GLIMVANE_BOOT_APPS_JAR};
+        options.insert(options.end(), c.options.begin(), c.options.end());
+        p.pack(options);
+        if (testing::Test::HasFatalFailure()) return;
+        run_result r = p.launch({});
+        EXPECT_EQ(r.exit_code, c.code) << c.name << "\n" << r.out << r.err;
+        // The report block and the box hold the whole text (a class path
+        // ends the text of code 51: compare up to it).
+        const std::string head = report_separator + "ERROR #" + c.text;
+        EXPECT_EQ(r.out.substr(0, head.size()), head) << c.name;
+        EXPECT_NE(r.out.find("\r\n\r\n" + java_problem + "\r\n\r\n"), std::string::npos) << c.name << "\n" << r.out;
+        auto boxes = p.desktop.calls("zenity");
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_EQ(boxes[0][4].substr(0, 7 + c.text.size()), "ERROR #" + c.text) << c.name;
+        // java's form of an uncaught exception: main's frames only.
+        if (c.stderr.empty())
+            EXPECT_EQ(r.err, "") << c.name;
+        else
+            EXPECT_EQ(r.err.substr(0, c.stderr.size()), c.stderr) << c.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("glimvaneboot"), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("reflect"), std::string::npos) << c.name << "\n" << r.err;
+        EXPECT_EQ(r.err.find("jdk.internal"), std::string::npos) << c.name << "\n" << r.err;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(p.desktop.calls("xdg-open").empty()) << c.name << ": the runtime is not at fault";
+        EXPECT_TRUE(p.temp_removed()) << c.name;
+    }
+}
+
+TEST(BootClass, TheStandardOneWinsOverAJarsOwnUnlessLeftOut)
+{
+    for (bool no_boot : {false, true}) {
+        boot_package p;
+        std::vector<std::string> options = {"--jar", GLIMVANE_OWN_BOOT_JAR, "--jar", GLIMVANE_BOOT_APPS_JAR,
+                                            "--main", "Props"};
+        if (no_boot) options.push_back("--no-boot");
+        p.pack(options);
+        run_result r = p.launch({"w"});
+        EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+        if (no_boot)
+            EXPECT_EQ(r.out, "the jar's own boot class, main=true\n");
+        else
+            EXPECT_EQ(r.out.rfind("exe=" + p.exe.string() + "\n", 0), 0u) << r.out;
+    }
+}
+
+}  // namespace
