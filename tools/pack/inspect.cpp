@@ -1,10 +1,10 @@
 #include "tools/pack/pack.h"
 
 #include "os/os.h"
-#include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "support/config.h"
 #include "support/messages.h"
 #include "support/track.h"
 #include "tools/pack/texts.h"
