@@ -4,6 +4,7 @@
 // not depend on how they scan.
 #include "fuzz/check.h"
 #include "payload/vars.h"
+#include "support/report.h"
 #include "support/track.h"
 
 #include <cstdint>

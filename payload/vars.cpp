@@ -24,16 +24,6 @@ char* get_var(const char* vars, const char* key, char* fallback)
     return copy;
 }
 
-// Digits accumulate modulo 2^32, as 32-bit arithmetic gives them; a runaway
-// text wraps instead of overflowing.
-int32_t error_code_of(const char* text)
-{
-    if (!text) return 0;
-    uint32_t code = 0;
-    for (; *text >= '0' && *text <= '9'; text++) code = code * 10 + uint32_t(*text - '0');
-    return int32_t(code);
-}
-
 uint64_t parse_version(const char* text, int32_t fill)
 {
     if (!text) text = "";

@@ -7,8 +7,6 @@
 // A fresh tracked copy of the key's value, or `fallback` itself when the key
 // is not found (also when `vars` is null).
 char* get_var(const char* vars, const char* key, char* fallback);
-// The number formed by the text's leading digits; 0 for none or null.
-int32_t error_code_of(const char* text);
 // Version number of up to four dotted groups in base 10000; `fill` stands
 // in for every missing group.
 uint64_t parse_version(const char* text, int32_t fill);

@@ -1,7 +1,7 @@
 #include "payload/writer.h"
 
-#include "payload/config.h"
 #include "payload/sections.h"
+#include "support/config.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,7 +2,6 @@
 
 #include "os/os.h"
 #include "payload/sections.h"
-#include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
 #include "support/paths.h"

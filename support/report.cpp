@@ -1,8 +1,7 @@
 #include "support/report.h"
 
 #include "os/os.h"
-#include "payload/config.h"
-#include "payload/vars.h"
+#include "support/config.h"
 #include "support/messages.h"
 #include "support/paths.h"
 #include "support/switches.h"
@@ -18,6 +17,16 @@ namespace {
 std::atomic<const char*> caption{nullptr};
 
 }  // namespace
+
+// Digits accumulate modulo 2^32, as 32-bit arithmetic gives them; a runaway
+// text wraps instead of overflowing.
+int32_t error_code_of(const char* text)
+{
+    if (!text) return 0;
+    uint32_t code = 0;
+    for (; *text >= '0' && *text <= '9'; text++) code = code * 10 + uint32_t(*text - '0');
+    return int32_t(code);
+}
 
 const char* display_name_text()
 {

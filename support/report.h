@@ -6,6 +6,9 @@
 
 #include <cstdint>
 
+// The error code of a launch error text: the number formed by its leading
+// digits; 0 for none or null.
+int32_t error_code_of(const char* text);
 // The two names of the stub configuration block; they live as long as the
 // process.
 const char* display_name_text();

@@ -2,7 +2,7 @@
 // write, so that unit tests see real captions and paragraphs.
 #pragma once
 
-#include "payload/config.h"
+#include "support/config.h"
 
 #include <cstring>
 

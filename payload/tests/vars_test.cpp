@@ -1,4 +1,5 @@
 #include "payload/vars.h"
+#include "support/report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Packaged executables made with glimvane-pack, run as a user would run
 // them: the launch preparation, its errors as the user sees them, and the
 // removal of the temp folder after exit.
-#include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "support/config.h"
 #include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"

@@ -1,9 +1,10 @@
 #include "tools/pack/pack.h"
 
-#include "payload/config.h"
+#include "os/os.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "support/config.h"
 #include "support/messages.h"
 #include "tools/pack/texts.h"
 

@@ -1,10 +1,10 @@
 #include "tools/pack/pack.h"
 
 #include "boot/boot_class.h"
-#include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/writer.h"
+#include "support/config.h"
 #include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 

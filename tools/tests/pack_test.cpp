@@ -1,11 +1,11 @@
 // glimvane-pack run as a user runs it, and what it writes read back with
 // the launcher's own code.
 #include "boot/boot_class.h"
-#include "payload/config.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "payload/writer.h"
+#include "support/config.h"
 #include "support/paths.h"
 #include "support/track.h"
 #include "tests/e2e/run.h"

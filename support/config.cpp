@@ -1,4 +1,4 @@
-#include "payload/config.h"
+#include "support/config.h"
 
 #include <cstddef>
 
