@@ -673,6 +673,20 @@ bool os_pipe_create(intptr_t* read_end, intptr_t* write_end)
 {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    // Above the standard descriptors: a process started with one of them
+    // closed would otherwise get its pipe there, and the relay would put
+    // the write end over its own read end.
+    for (int& end : ends) {
+        if (end > 2) continue;
+        int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
+        close(end);
+        end = moved;
+    }
+    if (ends[0] < 0 || ends[1] < 0) {
+        for (int end : ends)
+            if (end >= 0) close(end);
+        return false;
+    }
     *read_end = ends[0];
     *write_end = ends[1];
     return true;
