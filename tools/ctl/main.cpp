@@ -96,11 +96,22 @@ int no_reply(ask_result result, const std::string& run_id, int wait_ms)
     return 3;
 }
 
+// Sends the command: 0 with the reply, or the exit code once it has said
+// why there is none.
+int request(const std::string& run_id, const std::string& command, int wait_ms, std::string& reply)
+{
+    if (command.size() >= control_reply_offset) {
+        fprintf(stderr, text_ctl_too_long, int(control_reply_offset - 1));
+        return 2;
+    }
+    ask_result result = ask(run_id, command, wait_ms, reply);
+    return result == ASK_REPLIED ? 0 : no_reply(result, run_id, wait_ms);
+}
+
 int status(const std::string& run_id)
 {
     std::string reply;
-    ask_result result = ask(run_id, "status", status_wait_ms, reply);
-    if (result != ASK_REPLIED) return no_reply(result, run_id, status_wait_ms);
+    if (int failed = request(run_id, "status", status_wait_ms, reply)) return failed;
     if (reply.empty()) {
         fprintf(stderr, text_ctl_no_status, run_id.c_str());
         return 1;
@@ -117,14 +128,8 @@ int dump(const std::string& run_id, const std::string& file)
         fprintf(stderr, text_ctl_bad_path, path.c_str());
         return 2;
     }
-    std::string command = "dumpAllStacks \"" + path + "\"";
-    if (command.size() >= control_reply_offset) {
-        fprintf(stderr, text_ctl_too_long, int(control_reply_offset - 1));
-        return 2;
-    }
     std::string reply;
-    ask_result result = ask(run_id, command, dump_wait_ms, reply);
-    if (result != ASK_REPLIED) return no_reply(result, run_id, dump_wait_ms);
+    if (int failed = request(run_id, "dumpAllStacks \"" + path + "\"", dump_wait_ms, reply)) return failed;
     if (reply != "OK") {
         fprintf(stderr, text_ctl_no_dump, run_id.c_str(), path.c_str());
         return 1;
@@ -133,17 +138,12 @@ int dump(const std::string& run_id, const std::string& file)
     return 0;
 }
 
-// Any command text, as a client of another make would send it; the reply
-// as it came, even when empty.
+// Any command text, as any client may send it; the reply as it came, even
+// when empty.
 int send(const std::string& run_id, const std::string& command)
 {
-    if (command.size() >= control_reply_offset) {
-        fprintf(stderr, text_ctl_too_long, int(control_reply_offset - 1));
-        return 2;
-    }
     std::string reply;
-    ask_result result = ask(run_id, command, dump_wait_ms, reply);
-    if (result != ASK_REPLIED) return no_reply(result, run_id, dump_wait_ms);
+    if (int failed = request(run_id, command, dump_wait_ms, reply)) return failed;
     printf("%s\n", reply.c_str());
     return 0;
 }

@@ -8,7 +8,9 @@ const char* const text_ctl_usage =
     "  glimvane-ctl list              the run ids of this user's launchers that answer\n"
     "  glimvane-ctl send RUNID TEXT   send TEXT as the command and print the reply as it is\n"
     "\n"
-    "RUNID is the name of the launcher's temp folder (GV followed by hex digits).\n";
+    "RUNID is the name of the launcher's temp folder (GV followed by hex digits).\n"
+    "Exit status: 0 on success, 1 when the launcher answered without a status or dump,\n"
+    "2 for a command-line mistake, 3 when no launcher of that run id answers.\n";
 const char* const text_ctl_no_channel =
     "glimvane-ctl: no launcher of this user has the run id %s\n";
 const char* const text_ctl_no_answer =
