@@ -771,10 +771,17 @@ long os_fd_write(int fd, const void* data, size_t length)
 
 void os_set_thread_priority(os_priority priority)
 {
-    // Nice values of this thread alone; a raise needs the right to it and is
-    // otherwise refused, which leaves the thread where it was.
+    // Nice values of this thread alone. Without the right to any raise the
+    // system still grants down to 20 - RLIMIT_NICE: the highest there is.
     static const int nice_of[] = {0, -2, -20};
-    setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), nice_of[priority]);
+    id_t thread = id_t(syscall(SYS_gettid));
+    if (setpriority(PRIO_PROCESS, thread, nice_of[priority]) == 0) return;
+    rlimit limit;
+    if (getrlimit(RLIMIT_NICE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 40) return;
+    int floor = 20 - int(limit.rlim_cur);
+    errno = 0;
+    int now = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0 && floor < now && floor > nice_of[priority]) setpriority(PRIO_PROCESS, thread, floor);
 }
 
 // ---- 11. named objects -------------------------------------------------------
