@@ -13,6 +13,8 @@
 //   7. user interface
 //   8. registry (read-only; a view of installed runtimes on POSIX)
 //   9. libraries
+//  10. pipes and the output relay
+//  11. named objects (the control channel)
 #pragma once
 
 #include <cstddef>
@@ -218,3 +220,79 @@ bool os_has_dll_directory();
 // Set the DLL search folder, or with null restore the standard search
 // order; false when there is none to set or the call fails.
 bool os_set_dll_directory(const char* folder);
+
+// ---- 10. pipes and the output relay ------------------------------------------
+
+// An anonymous pipe whose ends no child inherits (1024-byte buffer asked
+// for on Windows). False when it cannot be made.
+bool os_pipe_create(intptr_t* read_end, intptr_t* write_end);
+// Bytes waiting in the pipe, -1 when the pipe cannot be asked.
+long os_pipe_available(intptr_t read_end);
+// Lets another thread end an os_pipe_wait early.
+struct os_wake;
+// Null when it cannot be made (waits then run to their time).
+os_wake* os_wake_create();
+void os_wake_signal(os_wake* wake);
+// Returns once bytes are waiting, the wake (may be null) is signalled, or
+// after about `ms` milliseconds.
+void os_pipe_wait(intptr_t read_end, os_wake* wake, int ms);
+// One read of at most `size` bytes; blocks while the pipe is empty. The
+// number read, 0 or -1 on failure.
+long os_pipe_read(intptr_t read_end, void* data, size_t size);
+// Makes the pipe's write end the process's standard output: the standard
+// handle, descriptor 1 and the C runtime's stdout stream, unbuffered. False,
+// with standard output unchanged, when the end cannot become a stream.
+bool os_stdout_to_pipe(intptr_t write_end);
+// The process's standard error handle becomes its standard output handle
+// (Windows); POSIX has no handles beside the descriptors.
+void os_stderr_handle_to_stdout();
+
+// A duplicate of a descriptor that no child inherits; -1 on failure.
+int os_dup(int fd);
+// Makes `to` refer to what `from` refers to; false on failure.
+bool os_dup2(int from, int to);
+// One write call on a descriptor: bytes written, -1 on failure.
+long os_fd_write(int fd, const void* data, size_t length);
+
+// Priority of the calling thread. POSIX maps the levels to nice values
+// and keeps the old one when the system refuses a raise.
+enum os_priority { OS_PRIORITY_NORMAL, OS_PRIORITY_HIGHEST, OS_PRIORITY_TIME_CRITICAL };
+void os_set_thread_priority(os_priority priority);
+
+// ---- 11. named objects (the control channel) ------------------------------------
+
+// Name formats, filled with a run id: the shared block, its lock and the two
+// events ("Local\glimvane-mem-%s"... on Windows, "/glimvane-mem-%s"... on
+// POSIX, where the objects are private to this user: mode 0600).
+extern const char* const os_shared_name_format;
+extern const char* const os_lock_name_format;
+extern const char* const os_start_event_name_format;
+extern const char* const os_end_event_name_format;
+
+// Creates a shared block of `size` bytes and maps it whole; null when it
+// cannot be made or mapped, or when a block of that name existed already
+// (then *existed is true). POSIX removes the names it created at exit.
+void* os_shared_create(const char* name, size_t size, bool* existed);
+// Maps an existing block of `size` bytes; null when there is none.
+void* os_shared_open(const char* name, size_t size);
+// False when the process that created the block has ended and left it
+// behind (POSIX names outlive their creator, Windows ones do not).
+bool os_shared_alive(const char* name);
+// Removes a name left behind by an ended process (no-ops on Windows).
+void os_shared_remove(const char* name);
+void os_sync_remove(const char* name);
+
+// A named lock (a mutex, not owned) or auto-reset event (not set).
+struct os_sync;
+os_sync* os_lock_create(const char* name);
+os_sync* os_event_create(const char* name);
+// Opens an existing one; null when there is none.
+os_sync* os_lock_open(const char* name);
+os_sync* os_event_open(const char* name);
+// Waits for the lock or event; `ms` < 0 waits without limit. False on
+// timeout or failure. Windows grants a mutex whose owner died; a POSIX lock
+// (a semaphore) knows no owner, so only a time limit gets past a dead one.
+bool os_sync_wait(os_sync* object, int ms);
+void os_lock_release(os_sync* lock);
+// Sets the event; one waiter takes it, a set event stays set once.
+void os_event_set(os_sync* event);

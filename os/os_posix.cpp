@@ -4,7 +4,8 @@
 //   3. files/folders  4. process facts, environment, cwd
 //   5. processes      6. user interface
 //   8. registry
-//   9. libraries
+//   9. libraries    10. pipes and the relay
+//  11. named objects
 #include "os/os.h"
 #include "os/os_registry.h"
 
@@ -18,11 +19,17 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <spawn.h>
 #include <strings.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -728,4 +735,291 @@ bool os_has_dll_directory()
 bool os_set_dll_directory(const char*)
 {
     return false;
+}
+
+// ---- 10. pipes and the relay -------------------------------------------------
+
+bool os_pipe_create(intptr_t* read_end, intptr_t* write_end)
+{
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    // Above the standard descriptors: a process started with one of them
+    // closed would otherwise get its pipe there, and the relay would put
+    // the write end over its own read end.
+    for (int& end : ends) {
+        if (end > 2) continue;
+        int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
+        close(end);
+        end = moved;
+    }
+    if (ends[0] < 0 || ends[1] < 0) {
+        for (int end : ends)
+            if (end >= 0) close(end);
+        return false;
+    }
+    *read_end = ends[0];
+    *write_end = ends[1];
+    return true;
+}
+
+long os_pipe_available(intptr_t read_end)
+{
+    int waiting = 0;
+    if (ioctl(int(read_end), FIONREAD, &waiting) != 0) return -1;
+    return waiting;
+}
+
+struct os_wake {
+    int ends[2];
+};
+
+os_wake* os_wake_create()
+{
+    auto* wake = new os_wake;
+    if (pipe2(wake->ends, O_CLOEXEC | O_NONBLOCK) == 0) return wake;
+    delete wake;
+    return nullptr;
+}
+
+void os_wake_signal(os_wake* wake)
+{
+    char byte = 0;
+    if (write(wake->ends[1], &byte, 1) < 0) {
+        // Full: a wake is pending already.
+    }
+}
+
+void os_pipe_wait(intptr_t read_end, os_wake* wake, int ms)
+{
+    pollfd p[2] = {{int(read_end), POLLIN, 0}, {wake ? wake->ends[0] : -1, POLLIN, 0}};
+    if (poll(p, 2, ms) > 0 && (p[1].revents & POLLIN)) {
+        char drained[64];
+        while (read(wake->ends[0], drained, sizeof drained) > 0) {
+        }
+    }
+}
+
+long os_pipe_read(intptr_t read_end, void* data, size_t size)
+{
+    ssize_t n;
+    do n = read(int(read_end), data, size);
+    while (n < 0 && errno == EINTR);
+    return long(n);
+}
+
+bool os_stdout_to_pipe(intptr_t write_end)
+{
+    fflush(stdout);
+    if (dup2(int(write_end), 1) < 0) return false;
+    close(int(write_end));  // descriptor 1 is the write end now
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    return true;
+}
+
+void os_stderr_handle_to_stdout()
+{
+    // The descriptors are the handles here: os_dup2 does the work.
+}
+
+int os_dup(int fd)
+{
+    return fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+bool os_dup2(int from, int to)
+{
+    return dup2(from, to) == to;
+}
+
+long os_fd_write(int fd, const void* data, size_t length)
+{
+    ssize_t n;
+    do n = write(fd, data, length);
+    while (n < 0 && errno == EINTR);
+    return long(n);
+}
+
+void os_set_thread_priority(os_priority priority)
+{
+    // Nice values of this thread alone. Without the right to any raise the
+    // system still grants down to 20 - RLIMIT_NICE: the highest there is.
+    static const int nice_of[] = {0, -2, -20};
+    id_t thread = id_t(syscall(SYS_gettid));
+    if (setpriority(PRIO_PROCESS, thread, nice_of[priority]) == 0) return;
+    rlimit limit;
+    if (getrlimit(RLIMIT_NICE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > 40) return;
+    int floor = 20 - int(limit.rlim_cur);
+    errno = 0;
+    int now = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0 && floor < now && floor > nice_of[priority]) setpriority(PRIO_PROCESS, thread, floor);
+}
+
+// ---- 11. named objects -------------------------------------------------------
+
+const char* const os_shared_name_format = "/glimvane-mem-%s";
+const char* const os_lock_name_format = "/glimvane-lock-%s";
+const char* const os_start_event_name_format = "/glimvane-start-event-%s";
+const char* const os_end_event_name_format = "/glimvane-end-event-%s";
+
+namespace {
+
+// POSIX names outlive their process: those this process created are removed
+// at its exit. A launcher killed outright leaves them behind; clients see
+// such a channel as one that never answers.
+const int created_capacity = 8;
+char created_names[created_capacity][128];
+bool created_is_shared[created_capacity];
+int created_count;
+
+void remove_created_names()
+{
+    for (int i = 0; i < created_count; i++) {
+        if (created_is_shared[i]) shm_unlink(created_names[i]);
+        else sem_unlink(created_names[i]);
+    }
+}
+
+void remember_created(const char* name, bool shared)
+{
+    if (created_count == 0) atexit(remove_created_names);
+    if (created_count == created_capacity || strlen(name) >= sizeof created_names[0]) return;
+    strcpy(created_names[created_count], name);
+    created_is_shared[created_count++] = shared;
+}
+
+void* map_shared(int fd, size_t size)
+{
+    struct stat st;
+    void* view = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && size_t(st.st_size) >= size)
+        view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    return view == MAP_FAILED ? nullptr : view;
+}
+
+}  // namespace
+
+void* os_shared_create(const char* name, size_t size, bool* existed)
+{
+    *existed = false;
+    int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0) {
+        *existed = errno == EEXIST;
+        return nullptr;
+    }
+    remember_created(name, true);
+    // Exactly 0600 whatever the umask: only this user may talk to us.
+    if (fchmod(fd, 0600) != 0 || ftruncate(fd, off_t(size)) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    // Held open with a shared lock until the process ends, however it ends:
+    // the sign by which clients tell a live launcher from a killed one.
+    int held = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (held >= 0) flock(held, LOCK_SH);
+    return map_shared(fd, size);
+}
+
+bool os_shared_alive(const char* name)
+{
+    int fd = shm_open(name, O_RDONLY, 0);
+    if (fd < 0) return false;
+    bool alive = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    close(fd);
+    return alive;
+}
+
+void os_shared_remove(const char* name)
+{
+    shm_unlink(name);
+}
+
+void os_sync_remove(const char* name)
+{
+    sem_unlink(name);
+}
+
+void* os_shared_open(const char* name, size_t size)
+{
+    int fd = shm_open(name, O_RDWR, 0);
+    return fd < 0 ? nullptr : map_shared(fd, size);
+}
+
+struct os_sync {
+    sem_t* sem;
+};
+
+namespace {
+
+os_sync* sync_create(const char* name, unsigned initial)
+{
+    // The block of this name was new, so a semaphore of the name is a
+    // leftover of a killed launcher of the same run id: it starts afresh.
+    sem_unlink(name);
+    sem_t* sem = sem_open(name, O_CREAT | O_EXCL, 0600, initial);
+    if (sem == SEM_FAILED) return nullptr;
+    remember_created(name, false);
+    return new os_sync{sem};
+}
+
+os_sync* sync_open(const char* name)
+{
+    sem_t* sem = sem_open(name, 0);
+    return sem == SEM_FAILED ? nullptr : new os_sync{sem};
+}
+
+}  // namespace
+
+os_sync* os_lock_create(const char* name)
+{
+    return sync_create(name, 1);
+}
+
+os_sync* os_event_create(const char* name)
+{
+    return sync_create(name, 0);
+}
+
+os_sync* os_lock_open(const char* name)
+{
+    return sync_open(name);
+}
+
+os_sync* os_event_open(const char* name)
+{
+    return sync_open(name);
+}
+
+bool os_sync_wait(os_sync* object, int ms)
+{
+    int rc;
+    if (ms < 0) {
+        do rc = sem_wait(object->sem);
+        while (rc != 0 && errno == EINTR);
+        return rc == 0;
+    }
+    timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += ms / 1000;
+    until.tv_nsec += long(ms % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000L;
+    }
+    do rc = sem_timedwait(object->sem, &until);
+    while (rc != 0 && errno == EINTR);
+    return rc == 0;
+}
+
+void os_lock_release(os_sync* lock)
+{
+    sem_post(lock->sem);
+}
+
+void os_event_set(os_sync* event)
+{
+    // An auto-reset event holds one signal at most.
+    int value = 0;
+    if (sem_getvalue(event->sem, &value) == 0 && value > 0) return;
+    sem_post(event->sem);
 }

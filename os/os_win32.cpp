@@ -4,7 +4,8 @@
 //   3. files/folders  4. process facts, environment, cwd
 //   5. processes      6. user interface
 //   8. registry
-//   9. libraries
+//   9. libraries    10. pipes and the relay
+//  11. named objects
 #include "os/os.h"
 #include "os/os_registry.h"
 
@@ -430,4 +431,178 @@ bool os_set_dll_directory(const char* folder)
 {
     set_dll_directory_fn set = set_dll_directory();
     return set && set(folder);
+}
+
+// ---- 10. pipes and the relay -------------------------------------------------
+
+bool os_pipe_create(intptr_t* read_end, intptr_t* write_end)
+{
+    HANDLE r, w;
+    if (!CreatePipe(&r, &w, nullptr, 1024)) return false;
+    *read_end = reinterpret_cast<intptr_t>(r);
+    *write_end = reinterpret_cast<intptr_t>(w);
+    return true;
+}
+
+long os_pipe_available(intptr_t read_end)
+{
+    DWORD waiting = 0;
+    if (!PeekNamedPipe(reinterpret_cast<HANDLE>(read_end), nullptr, 0, nullptr, &waiting, nullptr)) return -1;
+    return long(waiting);
+}
+
+// os_wake is an auto-reset event's handle.
+os_wake* os_wake_create()
+{
+    return reinterpret_cast<os_wake*>(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+}
+
+void os_wake_signal(os_wake* wake)
+{
+    SetEvent(reinterpret_cast<HANDLE>(wake));
+}
+
+void os_pipe_wait(intptr_t read_end, os_wake* wake, int ms)
+{
+    // An anonymous pipe has no waitable state: look, then nap briefly.
+    DWORD start = GetTickCount();
+    while (os_pipe_available(read_end) == 0 && GetTickCount() - start < DWORD(ms)) {
+        if (!wake) Sleep(1);
+        else if (WaitForSingleObject(reinterpret_cast<HANDLE>(wake), 1) == WAIT_OBJECT_0) return;
+    }
+}
+
+long os_pipe_read(intptr_t read_end, void* data, size_t size)
+{
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(read_end), data, DWORD(size), &got, nullptr)) return -1;
+    return long(got);
+}
+
+bool os_stdout_to_pipe(intptr_t write_end)
+{
+    int fd = _open_osfhandle(write_end, 0);
+    if (fd <= 0) return false;
+    FILE* stream = _fdopen(fd, "wb");
+    if (!stream) return false;
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(write_end));
+    fflush(stdout);
+#ifdef _UCRT
+    // The UCRT's FILE is opaque: the stream keeps its record and gets the
+    // pipe's descriptor instead.
+    _dup2(fd, _fileno(stdout));
+#else
+    *stdout = *stream;
+#endif
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    _dup2(_fileno(stdout), 1);
+    return true;
+}
+
+void os_stderr_handle_to_stdout()
+{
+    SetStdHandle(STD_ERROR_HANDLE, GetStdHandle(STD_OUTPUT_HANDLE));
+}
+
+int os_dup(int fd)
+{
+    return _dup(fd);
+}
+
+bool os_dup2(int from, int to)
+{
+    return _dup2(from, to) == 0;
+}
+
+long os_fd_write(int fd, const void* data, size_t length)
+{
+    return _write(fd, data, unsigned(length));
+}
+
+void os_set_thread_priority(os_priority priority)
+{
+    static const int level_of[] = {THREAD_PRIORITY_NORMAL, THREAD_PRIORITY_HIGHEST,
+                                   THREAD_PRIORITY_TIME_CRITICAL};
+    SetThreadPriority(GetCurrentThread(), level_of[priority]);
+}
+
+// ---- 11. named objects -------------------------------------------------------
+
+const char* const os_shared_name_format = "Local\\glimvane-mem-%s";
+const char* const os_lock_name_format = "glimvane-lock-%s";
+const char* const os_start_event_name_format = "glimvane-start-event-%s";
+const char* const os_end_event_name_format = "glimvane-end-event-%s";
+
+void* os_shared_create(const char* name, size_t size, bool* existed)
+{
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size), name);
+    *existed = mapping && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!mapping || *existed) {
+        if (mapping) CloseHandle(mapping);
+        return nullptr;
+    }
+    return MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+}
+
+void* os_shared_open(const char* name, size_t size)
+{
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
+    if (!mapping) return nullptr;
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    CloseHandle(mapping);  // the view keeps the mapping alive
+    return view;
+}
+
+bool os_shared_alive(const char* name)
+{
+    // A named object ends with the last process that holds it.
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
+    if (!mapping) return false;
+    CloseHandle(mapping);
+    return true;
+}
+
+void os_shared_remove(const char*)
+{
+}
+
+void os_sync_remove(const char*)
+{
+}
+
+// os_sync is the kernel object's handle itself.
+os_sync* os_lock_create(const char* name)
+{
+    return reinterpret_cast<os_sync*>(CreateMutexA(nullptr, FALSE, name));
+}
+
+os_sync* os_event_create(const char* name)
+{
+    return reinterpret_cast<os_sync*>(CreateEventA(nullptr, FALSE, FALSE, name));
+}
+
+os_sync* os_lock_open(const char* name)
+{
+    return reinterpret_cast<os_sync*>(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+}
+
+os_sync* os_event_open(const char* name)
+{
+    return reinterpret_cast<os_sync*>(OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name));
+}
+
+bool os_sync_wait(os_sync* object, int ms)
+{
+    DWORD result = WaitForSingleObject(reinterpret_cast<HANDLE>(object), ms < 0 ? INFINITE : DWORD(ms));
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void os_lock_release(os_sync* lock)
+{
+    ReleaseMutex(reinterpret_cast<HANDLE>(lock));
+}
+
+void os_event_set(os_sync* event)
+{
+    SetEvent(reinterpret_cast<HANDLE>(event));
 }

@@ -117,3 +117,13 @@ const char* const log_vm_invoke = "vm.java.invoke";
 const char* const log_vm_returned = "vm.java.returned";
 const char* const log_vm_wait_start = "vm.exit.wait.start";
 const char* const log_vm_wait_end = "vm.exit.wait.end";
+
+// ---- console relay --------------------------------------------------------------------
+const char* const log_stderrfix = "stderrfix";
+
+// ---- control channel --------------------------------------------------------------------
+const char* const text_status_reply = "%s [PID=%d]";
+const char* const text_dump_done = "OK";
+const char* const text_command_status = "status";
+const char* const text_command_dump = "dumpAllStacks";
+const char* const text_dump_thread_name = "stackTracer";

@@ -59,6 +59,14 @@ struct JavaVMInitArgs {
     jboolean ignoreUnrecognized;
 };
 
+// What AttachCurrentThread takes: the JNI version, the Java thread's name
+// and its group (null: the main group).
+struct JavaVMAttachArgs {
+    jint version;
+    char* name;
+    jobject group;
+};
+
 // The invocation interface (JavaVM function table).
 struct JNIInvokeInterface_ {
     void* reserved0;

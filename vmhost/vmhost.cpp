@@ -7,6 +7,7 @@
 #include "support/switches.h"
 #include "support/track.h"
 #include "support/words.h"
+#include "vmhost/control.h"
 
 #include <climits>
 #include <cstring>
@@ -37,10 +38,6 @@ void JNICALL vm_abort_hook()
 {
     hooks_in_use.abort();
 }
-
-// The control thread. It serves the control channel while the VM runs;
-// until that channel exists it has nothing to serve and ends at once.
-void control_thread() {}
 
 // Appends one byte while there is room for it and the final NUL.
 struct byte_sink {

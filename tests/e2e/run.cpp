@@ -11,11 +11,8 @@
 
 extern char** environ;
 
-run_result run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+std::vector<std::string> environment_with(const std::vector<std::string>& env)
 {
-    run_result result;
-    for (const std::string& a : argv) result.command += "'" + a + "' ";
-
     std::vector<std::string> environment;
     for (char** e = environ; *e; e++) {
         std::string entry = *e;
@@ -26,6 +23,15 @@ run_result run_program(const std::vector<std::string>& argv, const std::vector<s
         if (!replaced) environment.push_back(entry);
     }
     environment.insert(environment.end(), env.begin(), env.end());
+    return environment;
+}
+
+run_result run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+{
+    run_result result;
+    for (const std::string& a : argv) result.command += "'" + a + "' ";
+
+    std::vector<std::string> environment = environment_with(env);
 
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;

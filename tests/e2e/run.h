@@ -17,5 +17,9 @@ struct run_result {
 run_result run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& env = {});
 
+// The current environment with `env` ("NAME=value" entries) replacing or
+// adding variables.
+std::vector<std::string> environment_with(const std::vector<std::string>& env);
+
 // The "!text [ms]" debug log lines of an output, texts only.
 std::vector<std::string> log_texts(const std::string& out);

@@ -24,6 +24,9 @@ SAME_SLOT(JavaVMInitArgs, version);
 SAME_SLOT(JavaVMInitArgs, nOptions);
 SAME_SLOT(JavaVMInitArgs, options);
 SAME_SLOT(JavaVMInitArgs, ignoreUnrecognized);
+SAME_SLOT(JavaVMAttachArgs, version);
+SAME_SLOT(JavaVMAttachArgs, name);
+SAME_SLOT(JavaVMAttachArgs, group);
 
 SAME_SLOT(JNIInvokeInterface_, DestroyJavaVM);
 SAME_SLOT(JNIInvokeInterface_, AttachCurrentThread);

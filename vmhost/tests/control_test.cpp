@@ -1,0 +1,95 @@
+// The control channel's command handling and its start, without a VM: the
+// requests that need none, and a name that another launcher holds already.
+// Status and dumps through a real launcher: tests/e2e/control_e2e_test.cpp.
+#include "os/os.h"
+#include "support/paths.h"
+#include "support/report.h"
+#include "vmhost/control.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string status_reply()
+{
+    return std::string(original_name_text()) + " [PID=" + std::to_string(os_process_id()) + "]";
+}
+
+// A block of exactly control_block_size bytes on the heap, so that the
+// sanitizers see every byte read or written past it.
+struct block {
+    char* bytes = static_cast<char*>(malloc(control_block_size));
+    ~block() { free(bytes); }
+    std::string reply() const { return bytes + control_reply_offset; }
+};
+
+TEST(HandleCommand, AnswersStatusAloneAndLeavesEveryOtherReplyEmpty)
+{
+    struct {
+        const char* command;
+        bool status;
+    } cases[] = {
+        {"status", true},
+        {"status and more words", true},
+        {"  status", true},
+        {"\"status\"", true},
+        {"Status", false},
+        {"STATUS", false},
+        {"statuses", false},
+        {"", false},
+        {"   ", false},
+        {"unknown", false},
+        // No VM in this process: no dump, whatever the path.
+        {"dumpAllStacks", false},
+        {"dumpAllStacks \"/tmp/a file\"", false},
+    };
+    for (const auto& c : cases) {
+        block b;
+        memset(b.bytes, 'r', control_block_size);  // a reply left from before
+        memcpy(b.bytes, c.command, strlen(c.command) + 1);
+        handle_command(b.bytes);
+        EXPECT_EQ(b.reply(), c.status ? status_reply() : "") << c.command;
+    }
+}
+
+TEST(HandleCommand, CutsACommandWithoutEndAt1024Bytes)
+{
+    // 1024 bytes of command and 1024 of reply area, not one NUL in either:
+    // the command ends where the reply begins.
+    block padded;
+    memset(padded.bytes, 'x', control_block_size);
+    memcpy(padded.bytes, "status", 6);
+    memset(padded.bytes + 6, ' ', control_reply_offset - 6);
+    handle_command(padded.bytes);
+    EXPECT_EQ(padded.reply(), status_reply());
+
+    block one_word;
+    memset(one_word.bytes, 'x', control_block_size);
+    handle_command(one_word.bytes);
+    EXPECT_EQ(one_word.reply(), "");
+}
+
+TEST(ControlThread, EndsAtOnceWhenAnotherLauncherHasTheName)
+{
+    snprintf(run_id, run_id_size, "GVUNIT%X", unsigned(getpid()));
+    char name[128];
+    snprintf(name, sizeof name, os_shared_name_format, run_id);
+    bool existed = true;
+    auto* other = static_cast<char*>(os_shared_create(name, control_block_size, &existed));
+    ASSERT_NE(other, nullptr);
+    EXPECT_FALSE(existed);
+    strcpy(other, "the other launcher's command");
+
+    EXPECT_EQ(control_thread_main(), 0);
+    EXPECT_STREQ(other, "the other launcher's command");
+    EXPECT_FALSE(os_shared_create(name, control_block_size, &existed));
+    EXPECT_TRUE(existed);
+}
+
+}  // namespace
