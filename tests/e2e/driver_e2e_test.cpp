@@ -59,16 +59,6 @@ struct package : package_dir {
         return (root / "src" / name).string();
     }
 
-    void pack(std::vector<std::string> options)
-    {
-        std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(),
-                                         "--name", "Demo App"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        fs::create_directories(exe.parent_path());
-        run_result r = run_program(argv);
-        ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
-    }
-
     run_result launch(std::vector<std::string> words, std::vector<std::string> env = {})
     {
         std::vector<std::string> argv = {exe.string()};

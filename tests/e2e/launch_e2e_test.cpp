@@ -40,13 +40,10 @@ struct package : package_dir {
     // `boot` names a test boot class ("probe", "wrong_signature") or none.
     void pack(const std::vector<std::string>& options, const std::string& boot = "probe")
     {
-        std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(),
-                                         "--name", "Demo App", "--no-boot"};
-        if (!boot.empty()) argv.insert(argv.end(), {"--file", (boot_classes / boot / "glimvaneboot.class").string()});
-        for (const std::string& o : options) argv.push_back(expand(o, root));
-        fs::create_directories(exe.parent_path());
-        run_result r = run_program(argv);
-        ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+        std::vector<std::string> words = {"--no-boot"};
+        if (!boot.empty()) words.insert(words.end(), {"--file", (boot_classes / boot / "glimvaneboot.class").string()});
+        for (const std::string& o : options) words.push_back(expand(o, root));
+        package_dir::pack(words);
     }
 
     run_result launch(const std::vector<std::string>& words, std::vector<std::string> env = {})

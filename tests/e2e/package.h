@@ -1,7 +1,9 @@
 // The place of a packaged application in an end-to-end test: the executable
 // below a scratch folder, its own temp path and the recording desktop tools.
+// The test target defines GLIMVANE_PACK and GLIMVANE_STUB.
 #pragma once
 
+#include "tests/e2e/run.h"
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
 
@@ -16,6 +18,17 @@ struct package_dir {
     desktop_recorder desktop;
 
     package_dir() { fs::create_directories(tmp); }
+
+    // Packs the stub into exe as "Demo App" with further packer options.
+    void pack(const std::vector<std::string>& options)
+    {
+        std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(),
+                                         "--name", "Demo App"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        fs::create_directories(exe.parent_path());
+        run_result r = run_program(argv);
+        ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+    }
 };
 
 // The value of the first "key=value" text of a debug log, or "".
