@@ -3,6 +3,7 @@
 #include "launcher/driver.h"
 #include "launcher/entry.h"
 #include "launcher/paths.h"
+#include "launcher/sweep.h"
 #include "launcher/switches.h"
 #include "os/os.h"
 #include "support/track.h"
@@ -170,7 +171,12 @@ TEST(TempFolder, ErrorsAndTheStateTheyLeave)
             struct stat st;
             ASSERT_EQ(stat(temp_folder, &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0700u) << "private to this run";
-            fs::remove(temp_folder);
+            // Marked with its owner at once, for the sweep of killed launches.
+            uint32_t owner = 0;
+            uint64_t start = 0;
+            EXPECT_TRUE(read_owner_mark(temp_folder, &owner, &start)) << c.name;
+            EXPECT_EQ(owner, uint32_t(getpid()));
+            fs::remove_all(temp_folder);
         }
     }
     reset_paths();
