@@ -119,4 +119,14 @@ echo "the last launch: $last_ms ms; its removal child removed $swept folders of 
 [ "$swept" -eq "$left_before" ] || fail "the sweep logged $swept removals of $left_before folders: $(cat "$work/last.log")"
 [ "$(snapshot)" = "$before" ] || fail "something outside the run folders changed: $(diff <(echo "$before") <(snapshot))"
 [ "$(find "$tmp" -mindepth 1 -maxdepth 1 | wc -l)" -eq "${#decoys[@]}" ] || fail "new entries in the temp path: $(ls -A "$tmp")"
+
+# Without -D* the removal child sweeps in silence.
+mkdir "$tmp/GV1DEAD"
+printf '%s' "$dead_mark" > "$tmp/GV1DEAD/.glimvane-owner"
+touch -d '2 minutes ago' "$tmp/GV1DEAD"
+"$exe" > "$work/quiet.log" 2>&1 || fail "the quiet launch failed"
+for _ in $(seq 100); do [ -e "$tmp/GV1DEAD" ] && sleep 0.1; done
+sleep 0.5
+[ ! -e "$tmp/GV1DEAD" ] || fail "the quiet launch's removal child swept nothing"
+[ ! -s "$work/quiet.log" ] || fail "output without -D*: $(cat "$work/quiet.log")"
 echo "soak: ok"
