@@ -5,6 +5,7 @@
 
 #include "launcher/entry.h"
 #include "launcher/exit.h"
+#include "launcher/sweep.h"
 #include "os/os.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
@@ -247,7 +248,11 @@ void stage_temp_folder(launch_state& launch)
     if (!os_create_dir(temp_folder)) {
         temp_folder_foreign = true;
         fail(launch, format_new(text_error_40, os_last_error(), temp_folder));
+        return;
     }
+    // Without its mark a folder left by a killed launch is never swept;
+    // the launch itself goes on.
+    if (!write_owner_mark(temp_folder)) log_line(log_owner_mark_failed, os_last_error());
 }
 
 // 10. Class path text (without error): the temp folder, each piece of

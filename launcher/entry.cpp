@@ -2,6 +2,7 @@
 
 #include "launcher/exit.h"
 #include "launcher/removal.h"
+#include "launcher/sweep.h"
 #include "os/os.h"
 #include "support/console.h"
 #include "support/log.h"
@@ -45,7 +46,10 @@ int parse_switch(int remaining, char** words)
 {
     const char* word = words[0];
     if (strcmp(word, "-deltree*") == 0) {
-        if (remaining == 3) delete_tree(words[1], words[2]);
+        if (remaining == 3) {
+            delete_tree(words[1], words[2]);
+            sweep_after_removal(words[1], words[2]);
+        }
         exit(0);
     }
     if (strncmp(word, "-jvm:", 5) == 0) {

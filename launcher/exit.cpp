@@ -36,9 +36,20 @@ void start_removal()
     // Windows starts the command line; POSIX gets the words as they are, so
     // that no character of a path can split or end one. Without a run id
     // (after error 22) the child gets two words and deletes nothing.
-    char* command = format_new(text_removal_command, module_filename, temp_folder, run_id);
+    // With the debug log on, the child logs its sweep of killed launches'
+    // folders too.
+    char* command = format_new(debug_flag ? text_removal_command_debug : text_removal_command, module_filename,
+                               temp_folder, run_id);
+    char debug[] = "-D*";
     char deltree[] = "-deltree*";
-    char* words[] = {module_filename, deltree, temp_folder, run_id[0] ? run_id : nullptr, nullptr};
+    char* words[6];
+    int n = 0;
+    words[n++] = module_filename;
+    if (debug_flag) words[n++] = debug;
+    words[n++] = deltree;
+    words[n++] = temp_folder;
+    words[n++] = run_id[0] ? run_id : nullptr;
+    words[n] = nullptr;
     os_start_process(command, words, true);
     track_free(command, 386);
 }

@@ -18,6 +18,11 @@ const int path_buffer = 260;
 
 }  // namespace
 
+void end_removal_retries()
+{
+    retry_budget = retry_limit;
+}
+
 int delete_tree(const char* folder, const char* pattern)
 {
     int count = 0;

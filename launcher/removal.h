@@ -5,3 +5,5 @@
 // every folder emptied on the way; never follows a link. Returns the number
 // of files and folders removed.
 int delete_tree(const char* folder, const char* pattern);
+// From now on every file gets one attempt, without waiting.
+void end_removal_retries();

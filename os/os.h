@@ -73,6 +73,11 @@ int64_t os_counter_frequency();
 // Milliseconds since the system started (wraps like GetTickCount).
 uint32_t os_uptime_ms();
 uint32_t os_process_id();
+// Whether process `pid` runs: 1 with its start time in *start (ticks since
+// boot on Linux, a FILETIME on Windows: together with the id it tells a
+// reused id apart), 0 when no process of that id runs, -1 when it cannot
+// be told.
+int os_process_start(uint32_t pid, uint64_t* start);
 void os_sleep_ms(int ms);
 
 // Start body on a new thread at once; the handle is never null on success.
@@ -118,6 +123,19 @@ os_file* os_file_create(const char* path);
 // One write call; the number of bytes written, -1 on failure.
 long os_file_write(os_file* file, const void* data, size_t length);
 void os_file_close(os_file* file);
+
+// Writes a new file of `text`, readable and writable by this user only,
+// whole or not at all: readers never see a part of it. False when it could
+// not be written or `path` exists already; `temp` is the name used on the
+// way where the system cannot write a nameless file first.
+bool os_write_new_file(const char* path, const char* temp, const char* text);
+// Reads the start of a regular file (never through a link) into buf, NUL
+// ended; the number of bytes read, -1 on failure.
+long os_read_file_start(const char* path, char* buf, size_t size);
+// True when `path` itself (not a link or reparse point) is a folder that
+// belongs to this user (POSIX; on Windows the temp path is the user's own);
+// age_seconds is the time since its entries last changed.
+bool os_own_folder(const char* path, int64_t* age_seconds);
 
 // Read-only mapping of a whole file. The three resources stay held after a
 // partial failure until os_unmap_file releases what is held.

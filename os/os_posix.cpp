@@ -81,6 +81,32 @@ uint32_t os_process_id()
     return uint32_t(getpid());
 }
 
+int os_process_start(uint32_t pid, uint64_t* start)
+{
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%u/stat", pid);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? 0 : -1;
+    char text[1024];
+    ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return n == 0 || errno == ESRCH ? 0 : -1;
+    text[n] = 0;
+    // The name in parentheses may hold blanks and ')': fields count from
+    // the last ')'. Field 3 is the state, field 22 the start time.
+    const char* rest = strrchr(text, ')');
+    if (!rest) return -1;
+    char state = 0;
+    unsigned long long ticks = 0;
+    if (sscanf(rest + 1, " %c %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu",
+               &state, &ticks) != 2)
+        return -1;
+    // A zombie has ended; only its parent has not read its status yet.
+    if (state == 'Z' || state == 'X') return 0;
+    *start = ticks;
+    return 1;
+}
+
 void os_sleep_ms(int ms)
 {
     timespec t{ms / 1000, long(ms % 1000) * 1000000L};
@@ -229,6 +255,62 @@ void os_file_close(os_file* file)
 {
     close(file->fd);
     delete file;
+}
+
+bool os_write_new_file(const char* path, const char* temp, const char* text)
+{
+    size_t length = strlen(text);
+    char folder[4096] = ".";
+    if (const char* slash = strrchr(path, '/'))
+        snprintf(folder, sizeof folder, "%.*s", int(slash - path + 1), path);
+    // Nameless first, linked under its name once complete (Linux); where the
+    // file system cannot do that, a temp name renamed without replacing.
+    int fd = open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        char self[64];
+        snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        bool done = write(fd, text, length) == ssize_t(length) &&
+                    linkat(AT_FDCWD, self, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0;
+        int error = errno;
+        close(fd);
+        errno = error;
+        return done;
+    }
+    fd = open(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool done = write(fd, text, length) == ssize_t(length);
+    close(fd);
+    // link() refuses an existing name where rename() would replace it.
+    done = done && link(temp, path) == 0;
+    int error = errno;
+    unlink(temp);
+    errno = error;
+    return done;
+}
+
+long os_read_file_start(const char* path, char* buf, size_t size)
+{
+    if (!size) return -1;
+    buf[0] = 0;
+    int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    ssize_t n = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, buf, size - 1) : -1;
+    close(fd);
+    if (n < 0) return -1;
+    buf[n] = 0;
+    return long(n);
+}
+
+bool os_own_folder(const char* path, int64_t* age_seconds)
+{
+    int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    bool own = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+    close(fd);
+    if (own) *age_seconds = int64_t(time(nullptr)) - int64_t(st.st_mtime);
+    return own;
 }
 
 int32_t os_map_file(const char* path, os_mapping* mapping)

@@ -65,6 +65,24 @@ uint32_t os_process_id()
     return GetCurrentProcessId();
 }
 
+int os_process_start(uint32_t pid, uint64_t* start)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return GetLastError() == ERROR_INVALID_PARAMETER ? 0 : -1;
+    // A handle someone still holds keeps an ended process's object alive.
+    DWORD code = 0;
+    FILETIME created, exited, kernel, user;
+    int result = -1;
+    if (GetExitCodeProcess(process, &code) && code != STILL_ACTIVE)
+        result = 0;
+    else if (GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+        *start = uint64_t(created.dwHighDateTime) << 32 | created.dwLowDateTime;
+        result = 1;
+    }
+    CloseHandle(process);
+    return result;
+}
+
 void os_sleep_ms(int ms)
 {
     Sleep(DWORD(ms));
@@ -218,6 +236,53 @@ void os_file_close(os_file* file)
 {
     CloseHandle(file->handle);
     delete file;
+}
+
+bool os_write_new_file(const char* path, const char* temp, const char* text)
+{
+    // The temp folder below the user's profile is the user's own already.
+    HANDLE h = CreateFileA(temp, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD length = DWORD(strlen(text)), written = 0;
+    bool done = WriteFile(h, text, length, &written, nullptr) && written == length;
+    CloseHandle(h);
+    // MoveFileA never replaces an existing file.
+    done = done && MoveFileA(temp, path);
+    DWORD error = GetLastError();
+    if (!done) DeleteFileA(temp);
+    SetLastError(error);
+    return done;
+}
+
+long os_read_file_start(const char* path, char* buf, size_t size)
+{
+    if (!size) return -1;
+    buf[0] = 0;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD n = 0;
+    bool plain = GetFileInformationByHandle(h, &info) &&
+                 !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY));
+    bool done = plain && ReadFile(h, buf, DWORD(size - 1), &n, nullptr);
+    CloseHandle(h);
+    if (!done) return -1;
+    buf[n] = 0;
+    return long(n);
+}
+
+bool os_own_folder(const char* path, int64_t* age_seconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    DWORD attributes = data.dwFileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) { return int64_t(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime); };
+    *age_seconds = (ticks(now) - ticks(data.ftLastWriteTime)) / 10000000;
+    return true;
 }
 
 int32_t os_map_file(const char* path, os_mapping* mapping)

@@ -34,5 +34,9 @@ bool read_record(const unsigned char* record, int32_t length, file_record* out);
 // (also a component of dots and blanks such as "..." or ".. ", which Windows
 // reads as "..").
 bool record_path_safe(const char* path);
+// The launcher's owner mark in every run folder, and the name it is written
+// under first: no packed file may take a name that begins with the mark's.
+const char* const owner_mark_name = ".glimvane-owner";
+const char* const owner_mark_temp = ".glimvane-owner.new";
 // The full path of a written file is at most this long.
 const size_t extract_path_limit = 259;

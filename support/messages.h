@@ -60,6 +60,15 @@ const char* const log_exit = "C.exit(%d) [m=%lld]";
 const char* const log_removal_skipped = "removal.skipped=%s";
 const char* const log_exit_hook = "jvm.exitHook=%d";
 const char* const log_abort_hook = "jvm.abortHook()";
+// With the debug log on, the removal child gets -D* too and logs its sweep.
+const char* const text_removal_command_debug = "\"%s\" -D* -deltree* \"%s\" %s";
+
+// ---- run folders of killed launches ----------------------------------------------------
+// The owner mark's contents: process id and start time.
+const char* const text_owner_mark = "glimvane-owner %u %llu\n";
+const char* const log_owner_mark_failed = "owner.mark.failed=%d";
+const char* const log_sweep_removed = "sweep.removed=%s";
+const char* const log_sweep_incomplete = "sweep.incomplete=%s";
 
 // ---- error report -----------------------------------------------------------------------
 const char* const text_caption = "%s (%s)";

@@ -2,6 +2,7 @@
 // real on this machine, through the platform layer's fault injection.
 #include "launcher/driver.h"
 #include "launcher/entry.h"
+#include "launcher/sweep.h"
 #include "os/os.h"
 #include "support/paths.h"
 #include "support/switches.h"
@@ -170,7 +171,12 @@ TEST(TempFolder, ErrorsAndTheStateTheyLeave)
             struct stat st;
             ASSERT_EQ(stat(temp_folder, &st), 0);
             EXPECT_EQ(st.st_mode & 0777, 0700u) << "private to this run";
-            fs::remove(temp_folder);
+            // Marked with its owner at once, for the sweep of killed launches.
+            uint32_t owner = 0;
+            uint64_t start = 0;
+            EXPECT_TRUE(read_owner_mark(temp_folder, &owner, &start)) << c.name;
+            EXPECT_EQ(owner, uint32_t(getpid()));
+            fs::remove_all(temp_folder);
         }
     }
     reset_paths();

@@ -83,6 +83,10 @@ std::string check_stored(const pack_file& f)
         return format(text_path_too_long, f.stored.c_str(), f.source.c_str(), int(f.stored.size()), int(stored_path_limit));
     if (const char* why = windows_name_problem(f.stored))
         return format(text_windows_name, f.stored.c_str(), f.source.c_str(), why);
+    // The launcher marks every run folder with a file of its own.
+    std::string key = "\\" + path_key(f.stored);
+    if (key.find("\\" + path_key(owner_mark_name)) != std::string::npos)
+        return format(text_reserved_name, f.stored.c_str(), f.source.c_str(), owner_mark_name);
     // The launcher would accept an empty name between two separators; it
     // is refused as the slip it most likely is.
     if (path_key(f.stored).find("\\\\") != std::string::npos)

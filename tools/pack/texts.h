@@ -82,6 +82,8 @@ const char* const text_why_character = "a name holds one of <>:\"|?*";
 const char* const text_why_control = "a name holds a control character";
 const char* const text_why_dot_blank = "a name ends in a dot or a blank";
 const char* const text_why_trailing = "it ends in a separator";
+const char* const text_reserved_name =
+    "'%s' (from '%s'): names beginning with '%s' are the launcher's own in the temp folder";
 const char* const text_empty_name = "'%s' (from '%s'): the stored path holds two separators in a row";
 const char* const text_jar_dot =
     "--jar '%s' (from '%s'): a jar stored under a name beginning with \".\" is looked up beside the "

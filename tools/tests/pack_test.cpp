@@ -470,6 +470,9 @@ TEST(PackInspectLauncher, AgreeOnEveryStoredName)
         {"a control character", {"a\x01" "b"}, "control character", 0, false},
         {"a name ending in a dot", {"sub./x"}, "ends in a dot or a blank", 0, false},
         {"a name ending in a blank", {"name "}, "ends in a dot or a blank", 0, false},
+        // The launcher marks each run folder with this file of its own.
+        {"the launcher's owner mark", {".glimvane-owner"}, "are the launcher's own", 0, true},
+        {"a name beginning with the mark's, in any case", {"lib/.Glimvane-Owner.new"}, "are the launcher's own", 0, true},
     };
     scratch_dir scratch;
     fs::path src = scratch.path / "src.bin";
