@@ -180,6 +180,11 @@ size_t os_get_cwd(char* buf, size_t size);
 // runs in a session of its own (no console on Windows). Returns a process
 // handle, or 0 when the start failed.
 intptr_t os_start_process(char* command_line, char* const* words, bool detached);
+// The standard output that detached programs get: a descriptor of the
+// console, or -1 (the default) for the process's own. The relay's pipe dies
+// with this process, and a detached program such as the removal child
+// outlives it.
+void os_set_detached_stdout(int fd);
 void os_wait_process(intptr_t process);
 void os_close_process(intptr_t process);
 

@@ -428,13 +428,21 @@ size_t os_get_cwd(char* buf, size_t size)
 
 namespace {
 
+int detached_stdout = -1;
+
 pid_t spawn(char* const* words, bool detached, char* const* env = environ)
 {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
-    if (detached) posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (detached) {
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+        if (detached_stdout >= 0) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
+    }
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, words[0], nullptr, &attr, words, env);
+    int rc = posix_spawn(&pid, words[0], &actions, &attr, words, env);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0) {
         errno = rc;
@@ -444,6 +452,11 @@ pid_t spawn(char* const* words, bool detached, char* const* env = environ)
 }
 
 }  // namespace
+
+void os_set_detached_stdout(int fd)
+{
+    detached_stdout = fd;
+}
 
 intptr_t os_start_process(char*, char* const* words, bool detached)
 {

@@ -384,6 +384,15 @@ size_t os_get_cwd(char* buf, size_t size)
 
 // ---- 5. processes ------------------------------------------------------------
 
+namespace {
+int detached_stdout = -1;
+}  // namespace
+
+void os_set_detached_stdout(int fd)
+{
+    detached_stdout = fd;
+}
+
 intptr_t os_start_process(char* command_line, char* const*, bool detached)
 {
     if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
@@ -393,7 +402,8 @@ intptr_t os_start_process(char* command_line, char* const*, bool detached)
     si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
     si.wShowWindow = SW_SHOWNORMAL;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    si.hStdOutput = detached && detached_stdout >= 0 ? HANDLE(_get_osfhandle(detached_stdout))
+                                                     : GetStdHandle(STD_OUTPUT_HANDLE);
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi;
     if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,

@@ -29,9 +29,13 @@ for i in 1 2 3 4 5 6 7 8; do
   head -c 524288 /dev/urandom > "$work/src/part$i.bin"
   args+=(--file "$work/src/part$i.bin=lib/part$i.bin")
 done
-echo jar > "$work/src/app.jar"
+# A main that returns at once and prints nothing: every launch runs the VM.
+mkdir -p "$work/classes"
+echo 'public class SoakMain { public static void main(String[] a) {} }' > "$work/classes/SoakMain.java"
+javac --release 8 -d "$work/classes" "$work/classes/SoakMain.java" 2>/dev/null || fail "javac failed"
+jar --create --file "$work/src/app.jar" -C "$work/classes" SoakMain.class || fail "jar failed"
 exe=$work/app/soak-app
-"$pack" --stub "$stub" --out "$exe" --name "Soak App" --jar "$work/src/app.jar" "${args[@]}" >/dev/null ||
+"$pack" --stub "$stub" --out "$exe" --name "Soak App" --jar "$work/src/app.jar" --main SoakMain "${args[@]}" >/dev/null ||
   fail "glimvane-pack failed"
 
 # What must survive: a folder of another program, run-id names without a

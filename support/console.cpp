@@ -116,6 +116,7 @@ void relay_setup()
     int out = os_stream_fd(stdout);
     console_fd = out > 0 ? os_dup(out) : -1;
     if (!os_stdout_to_pipe(write_end)) return;
+    os_set_detached_stdout(console_fd);
     relay_wake = os_wake_create();
     relay_running = start_thread(relay_thread) != nullptr;
     if (relay_running) atexit(relay_drain_at_exit);
