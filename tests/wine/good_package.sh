@@ -6,7 +6,8 @@
 # runtime folder as current directory and gets the options, init arguments
 # and boot argument array the launcher builds, all on the main thread; the
 # VM's output reaches the console through the relay; the launch ends with 0
-# and the removal child deletes the temp folder after exit.
+# and the removal child deletes the temp folder after exit. glimvane-pack
+# inspect lists the files the launch extracted and the Vars text it passed.
 stub=$1
 pack=$2
 source "$(dirname "$0")/lib.sh"
@@ -59,7 +60,14 @@ expect_recorded boot.count 8
 expect_recorded 'boot\[0\]' RD
 expect_recorded 'boot\[1\]' "$module"
 expect_recorded 'boot\[2\]' "$folder"
-grep -qx 'jars=app.jar' "$record" || fail "the Vars text is not in the boot array"
+# glimvane-pack inspect and the launch agree on the files and the Vars text.
+inspected=$("$pack" inspect "$app/demo.exe") || fail "inspect refuses the package"
+[ "$(sed -n "s/.*, file '\(.*\)' ([0-9]* bytes)$/\1/p" <<<"$inspected")" == \
+  "$(printf '%s\n' "$out" | sed -n 's/^!extracted=\(.*\) \[[0-9]*\]$/\1/p')" ] ||
+  fail "inspect lists other files than the launch extracted"
+[ "$(awk '/^section .* type V/ {v = 1; next} /^section/ {v = 0} v {sub(/^    /, ""); print}' <<<"$inspected")" == \
+  "$(tr -d '\r' <"$record" | awk '/^boot\[4\]=/ {v = 0} /^boot\[3\]=/ {v = 1; sub(/^boot\[3\]=/, "")} v && NF')" ] ||
+  fail "the VM got another Vars text than inspect shows"
 expect_recorded 'boot\[5\]' one
 expect_recorded 'boot\[6\]' 'two words'
 expect_recorded 'boot\[7\]' ''
