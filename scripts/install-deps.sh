@@ -32,8 +32,10 @@ for attempt in 1 2 3; do
   apt-get update -q >/dev/null 2>&1 && break
   sleep 5
 done
+# Never wine32: these machines cannot run i386 programs, and its loader
+# replaces the one behind wine, which then cannot start 64-bit ones either.
 for attempt in 1 2 3; do
-  apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null && exit 0
+  apt-get install -y -q --no-install-recommends "${need[@]}" wine32- >/dev/null && exit 0
   sleep 5
   apt-get update -q >/dev/null 2>&1 || true
 done

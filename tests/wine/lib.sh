@@ -11,13 +11,16 @@ name=$(basename "$0" .sh)
 fail() { echo "$name: $*"; printf '%s\n' "$out" | head -40; exit 1; }
 
 # launch DIR PROGRAM WORDS...: runs a package in DIR; its output (without
-# carriage returns) in $out, its exit code in $rc.
+# carriage returns) in $out, its standard error in $work/stderr, its exit
+# code in $rc (124 when it hangs: an error box must never wait for a click).
 launch() {
   local dir=$1
   shift
-  out=$(cd "$dir" && wine "$@" 2>/dev/null | tr -d '\r')
+  out=$(cd "$dir" && timeout 120 wine "$@" 2>"$work/stderr" | tr -d '\r')
   rc=$?
 }
+
+value() { printf '%s\n' "$out" | sed -n "s/^!$1=\(.*\) \[[0-9]*\]$/\1/p"; }
 
 has_line() { printf '%s\n' "$out" | grep -qF -- "!$1 ["; }
 
@@ -27,8 +30,14 @@ has_line() { printf '%s\n' "$out" | grep -qF -- "!$1 ["; }
 expect_launched() {
   [ $rc -eq 0 ] || [ $rc -eq 10 ] || fail "exit code $rc"
   has_line "extracted=$1" || fail "$1 was not extracted"
+  expect_removed
+}
+
+# The temp folder named in the log is gone within 30 s: the detached removal
+# child deleted it.
+expect_removed() {
   local folder
-  folder=$(printf '%s\n' "$out" | sed -n 's/^!temp\.folder=\(.*\) \[[0-9]*\]$/\1/p')
+  folder=$(value temp.folder)
   [[ "$folder" =~ \\GV[0-9A-F]+$ ]] || fail "no temp folder in the log"
   local unix
   unix=$(winepath -u "$folder" 2>/dev/null)
@@ -41,3 +50,48 @@ expect_launched() {
 }
 
 echo jar > "$work/app.jar"
+
+# The test VM library, installed as a runtime's VM library, records what the
+# launcher hands it into $record (see tests/testvm/testvm.cpp).
+testvm=$(cd "$(dirname "$stub")" && pwd)/testvm.dll
+record=$work/record.txt
+java_key='HKLM\SOFTWARE\JavaSoft\Java Runtime Environment'
+
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+# install_runtime DIR: a runtime folder whose VM library DIR/bin/server/jvm.dll
+# is the test VM.
+install_runtime() {
+  mkdir -p "$1/bin/server" && cp "$testvm" "$1/bin/server/jvm.dll" || fail "cannot install a runtime in $1"
+}
+
+# pack_vm EXE JOP [OPTIONS...]: packs app.jar with a jop that records into
+# $record, followed by the words JOP.
+pack_vm() {
+  local exe=$1 jop=$2
+  shift 2
+  "$pack" --stub "$stub" --out "$exe" --jar "$work/app.jar" --var "jop=-Dtestvm.record=$(winpath "$record") $jop" \
+    "$@" >/dev/null || fail "glimvane-pack failed for $exe"
+}
+
+# vm_launch DIR PROGRAM WORDS...: launch with an empty record.
+vm_launch() {
+  rm -f "$record"
+  launch "$@"
+}
+
+# recorded KEY: what the test VM recorded under KEY, one line per entry.
+recorded() { sed -n "s/^$1=//p" "$record" 2>/dev/null | tr -d '\r'; }
+
+expect_recorded() {
+  local got
+  got=$(recorded "$1")
+  [ "$got" == "$2" ] || fail "recorded $1 is '$got', not '$2'"
+}
+
+# The registry's runtimes live in the shared prefix: every test that
+# registers some removes them all again, whatever happens.
+reg_clear() { wine reg delete "$java_key" /f >/dev/null 2>&1; true; }
+reg_value() {  # KEY_SUFFIX NAME TYPE DATA
+  wine reg add "$java_key$1" /v "$2" /t "$3" /d "$4" /f >/dev/null 2>&1 || fail "reg add $java_key$1 $2 failed"
+}
