@@ -22,11 +22,16 @@ home() {
   win=$(winepath -w "$work/$1" 2>/dev/null)
 }
 
-# Keys this test adds, removed again at the end whatever happens.
+# Keys this test adds, removed again at the end whatever happens, with the
+# folders of keys above them that were not there before.
 added=()
+for key in 'HKLM\Software\JavaSoft\JDK' 'HKLM\Software\JavaSoft\Java Runtime Environment' \
+  'HKLM\Software\Eclipse Adoptium' 'HKCU\Software\JavaSoft'; do
+  wine reg query "$key" >/dev/null 2>&1 || added+=("$key")
+done
 reg_add() {
   wine reg add "$1" /v "$2" /d "$3" /f >/dev/null 2>&1 || fail "wine reg add $1 failed"
-  added+=("$1")
+  added=("$1" "${added[@]}")
 }
 cleanup() {
   for key in "${added[@]}"; do wine reg delete "$key" /f >/dev/null 2>&1; done
