@@ -11,7 +11,8 @@
 //   5. process facts, environment, current directory
 //   6. processes
 //   7. user interface
-//   8. registry (read-only; a view of installed runtimes on POSIX)
+//   8. registry (read-only; a view of installed runtimes on POSIX) and the
+//      further places of runtimes
 //   9. libraries
 //  10. pipes and the output relay
 //  11. named objects (the control channel)

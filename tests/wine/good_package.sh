@@ -28,9 +28,9 @@ temp_path=$(value temp.path)
 folder=$(value temp.folder)
 [[ "$folder" =~ ^.*\\GV[0-9A-F]+$ ]] || fail "no temp folder in the log"
 for line in "arg0='one'" "extracted=app.jar" "extracted=lib/native/x.dll" "C.exiting"; do
-  printf '%s\n' "$out" | grep -qF "!$line [" || fail "no line $line"
+  grep -qF "!$line [" <<<"$out" || fail "no line $line"
 done
-printf '%s\n' "$out" | grep -q '^!C\.exit(10) \[m=[0-9]*\]' || fail "no C.exit(10) line"
+grep -q '^!C\.exit(10) \[m=[0-9]*\]' <<<"$out" || fail "no C.exit(10) line"
 
 # Wine's temp path is a folder of the prefix's drive C.
 unix_temp=$(realpath -m "$(winepath -u "$temp_path" 2>/dev/null)")

@@ -19,7 +19,9 @@ launch() {
   rc=$?
 }
 
-has_line() { printf '%s\n' "$out" | grep -qF -- "!$1 ["; }
+# A here-string, not a pipe: grep -q may stop reading early, and under
+# pipefail the writer's broken pipe would fail the check.
+has_line() { grep -qF -- "!$1 [" <<<"$out"; }
 
 # The launch started and extracted FILE: exit code 0, or 10 once runtime
 # discovery is in and no Java runtime exists under Wine, never a damage

@@ -59,7 +59,7 @@ home jre8 1.8.0_400 64
 jre='HKLM\Software\JavaSoft\Java Runtime Environment'
 reg_add "$jre\\1.8" RuntimeLib "$win\\bin\\server\\jvm.dll"
 check "the registered key first" 11 "jvm=$win\\bin\\server\\jvm.dll"
-printf '%s\n' "$out" | grep -q '^!runtime\.place=' && fail "the further places were looked at"
+grep -q '^!runtime\.place=' <<<"$out" && fail "the further places were looked at"
 wine reg delete "$jre\\1.8" /f >/dev/null 2>&1
 
 # A vendor key only: the newer one there wins over JDK\21.
