@@ -365,7 +365,7 @@ void stage_runtime_choice(launch_state& launch)
     if (!launch.vm_library) launch.vm_library = find_registry_jre(launch.minver, launch.maxver);
     if (launch.vm_library) return;
     if (!run_getjava(true)) {
-        fail(launch, format_new(text_error_10, launch.exe_name_now));
+        fail(launch, no_runtime_error(launch.exe_name_now));
         return;
     }
     launch.vm_library = find_registry_jre(launch.minver, launch.maxver);

@@ -11,7 +11,8 @@
 //   5. process facts, environment, current directory
 //   6. processes
 //   7. user interface
-//   8. registry (read-only; a view of installed runtimes on POSIX)
+//   8. registry (read-only; a view of installed runtimes on POSIX) and the
+//      further places of runtimes
 //   9. libraries
 //  10. pipes and the output relay
 //  11. named objects (the control channel)
@@ -220,16 +221,72 @@ long os_reg_query(os_reg_key* key, const char* name, char* buf, size_t size, os_
 bool os_reg_subkey(os_reg_key* key, uint32_t index, char* name, size_t size);
 void os_reg_close(os_reg_key* key);
 
+// The two roots that the further places of runtimes are read from. There a
+// key is opened read-only in the registry view of the stub's own bitness
+// (KEY_WOW64_64KEY or KEY_WOW64_32KEY), so a 32-bit stub on 64-bit Windows
+// sees the 32-bit runtimes' keys. POSIX has neither: no such key opens.
+enum os_reg_root { OS_REG_MACHINE, OS_REG_USER };
+os_reg_key* os_reg_open_view(os_reg_root root, const char* path);
+
 // Tests only. A fake registry replaces the real one until removed: keys,
-// values and subkeys (enumerated in the order added). It keeps the pointers
-// it is given, which must live until os_reg_fake_remove.
+// values and subkeys (enumerated in the order added), below HKLM unless the
+// root says otherwise. It keeps the pointers it is given, which must live
+// until os_reg_fake_remove.
 void os_reg_fake_install();
-void os_reg_fake_value(const char* key, const char* name, const char* data, size_t length, os_reg_type type);
-void os_reg_fake_subkey(const char* key, const char* name);
+void os_reg_fake_value(const char* key, const char* name, const char* data, size_t length, os_reg_type type,
+                       os_reg_root root = OS_REG_MACHINE);
+void os_reg_fake_subkey(const char* key, const char* name, os_reg_root root = OS_REG_MACHINE);
 void os_reg_fake_remove();
 // Tests only, POSIX: the folder the view lists instead of /usr/lib/jvm
 // (null restores it). No effect on Windows.
 void os_reg_set_runtime_root(const char* folder);
+
+// The further places where runtimes are looked for when the registered ones
+// give none inside the version window, in the order they are looked at:
+//  - OS_PLACE_REGISTRY: each subkey of `where` below `root` (opened with
+//    os_reg_open_view) is one runtime; below it the key `sub` ("" for the
+//    subkey itself) holds the value `lib_value` (the VM library) and/or
+//    `home_value` (the runtime's home folder), either may be null;
+//  - OS_PLACE_ENV_HOME: the environment variable `where` names a home;
+//  - OS_PLACE_PATH_PROGRAM: the first folder of the start PATH that holds
+//    the program `where` is the home's bin folder;
+//  - OS_PLACE_HOMES: every folder in the folder `where` is a home ("~/" at
+//    its start stands for $HOME).
+// Windows: HKLM's keys, then HKCU's, then JAVA_HOME, then java.exe on PATH.
+// POSIX: ~/.sdkman/candidates/java, ~/.jdks, /opt and /usr/java.
+enum os_place_kind { OS_PLACE_REGISTRY, OS_PLACE_ENV_HOME, OS_PLACE_PATH_PROGRAM, OS_PLACE_HOMES };
+struct os_place {
+    os_place_kind kind;
+    const char* where;
+    os_reg_root root;
+    const char* sub;
+    const char* lib_value;
+    const char* home_value;
+};
+const os_place* os_runtime_places(size_t* count);
+// Tests only: these places instead of the system's (null restores them).
+void os_runtime_places_fake(const os_place* places, size_t count);
+
+// The VM library below a runtime home, in the order tried (null-terminated):
+// bin\server\jvm.dll and bin\client\jvm.dll; lib/server/libjvm.so.
+extern const char* const os_vm_library_names[];
+// What a VM library must be to load into this process: its file format and
+// machine (IMAGE_FILE_MACHINE_I386 / _AMD64, or ELF's EM_X86_64).
+enum os_binary_format { OS_BINARY_PE, OS_BINARY_ELF };
+extern const os_binary_format os_vm_format;
+extern const unsigned os_vm_machine;
+
+// The JAVA_VERSION of a runtime home's `release` file, quotes stripped, into
+// version (size bytes); false when there is no such regular file, when the
+// line is not within its first 64 KiB, or when the value is empty, does not
+// fit, or holds a quote, a '\' or a control character.
+bool os_release_version(const char* home, char* version, size_t size);
+// Up to `size` bytes from the start of a regular file (never a device or a
+// pipe, which could block); the number read, -1 when it cannot be read.
+long os_read_head(const char* path, void* buf, size_t size);
+// PATH as it was when os_keep_start_path ran (the current one before), or
+// null when it was unset.
+const char* os_start_path();
 
 // ---- 9. libraries ----------------------------------------------------------
 

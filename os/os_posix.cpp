@@ -18,6 +18,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -396,6 +397,11 @@ bool start_path_kept = false;
 
 }  // namespace
 
+const char* os_start_path()
+{
+    return start_path_kept ? start_path : getenv("PATH");
+}
+
 void os_keep_start_path()
 {
     if (start_path_kept) return;
@@ -489,7 +495,7 @@ namespace {
 // current directory, which the launcher may have changed.
 bool find_tool(const char* tool, char* buf, size_t size)
 {
-    const char* path = start_path_kept ? start_path : getenv("PATH");
+    const char* path = os_start_path();
     for (const char* entry = path; entry && *entry;) {
         const char* end = strchr(entry, ':');
         size_t n = end ? size_t(end - entry) : strlen(entry);
@@ -515,7 +521,7 @@ pid_t spawn_tool(char* const* words, bool detached)
     for (size_t i = 0; i < count; i++)
         if (strncmp(environ[i], "PATH=", 5) != 0) env[n++] = environ[i];
     char* path = nullptr;
-    const char* value = start_path_kept ? start_path : getenv("PATH");
+    const char* value = os_start_path();
     if (value && asprintf(&path, "PATH=%s", value) >= 0) env[n++] = path;
     pid_t pid = spawn(words, detached, env);
     free(path);
@@ -579,7 +585,6 @@ const char* const system_runtime_root = "/usr/lib/jvm";
 const char* runtime_root = system_runtime_root;
 
 const size_t max_version_length = 255;  // a longer JAVA_VERSION is no runtime
-const size_t release_read_limit = 65536;
 
 struct runtime_entry {
     char version[max_version_length + 1];
@@ -593,62 +598,6 @@ struct runtime_view {
     long opened;  // the runtime whose key this is; -1 for os_runtime_key
 };
 
-// The JAVA_VERSION value of a release text line, quotes stripped, into
-// version; false when it is empty, too long or holds a quote, a '\' (the
-// key separator) or a control character.
-bool take_version(const char* value, size_t n, char* version)
-{
-    while (n > 0 && (value[n - 1] == '\r' || value[n - 1] == ' ' || value[n - 1] == '\t')) n--;
-    if (n >= 2 && value[0] == '"' && value[n - 1] == '"') {
-        value++;
-        n -= 2;
-    }
-    if (n == 0 || n > max_version_length) return false;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = static_cast<unsigned char>(value[i]);
-        if (c < 0x20 || c == 0x7f || c == '"' || c == '\\') return false;
-    }
-    memcpy(version, value, n);
-    version[n] = 0;
-    return true;
-}
-
-// JAVA_VERSION of the folder's release file. Only a regular file is read,
-// and only its first 64 KiB: a line cut there does not count.
-bool release_version(const char* folder, char* version)
-{
-    char path[PATH_MAX];
-    if (size_t(snprintf(path, sizeof path, "%s/release", folder)) >= sizeof path) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block us
-    if (fd < 0) return false;
-    struct stat st;
-    char* text = nullptr;
-    size_t n = 0;
-    bool whole = false;
-    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        text = static_cast<char*>(malloc(release_read_limit));
-        ssize_t got = 1;
-        while (n < release_read_limit && (got = read(fd, text + n, release_read_limit - n)) > 0) n += size_t(got);
-        whole = got == 0;
-    }
-    close(fd);
-    static const char key[] = "JAVA_VERSION=";
-    const size_t key_length = sizeof key - 1;
-    bool found = false;
-    for (size_t line = 0; text && line < n;) {
-        const char* end = static_cast<const char*>(memchr(text + line, '\n', n - line));
-        size_t stop = end ? size_t(end - text) : n;
-        if (stop - line >= key_length && memcmp(text + line, key, key_length) == 0) {
-            if (!end && !whole) break;
-            found = take_version(text + line + key_length, stop - line - key_length, version);
-            break;
-        }
-        line = stop + 1;
-    }
-    free(text);
-    return found;
-}
-
 // Fills entry when folder is a runtime: a folder (links followed) with a
 // release file naming its version and a regular lib/server/libjvm.so.
 bool read_runtime(const char* folder, runtime_entry* entry)
@@ -660,7 +609,7 @@ bool read_runtime(const char* folder, runtime_entry* entry)
     if (size_t(snprintf(lib, sizeof lib, "%s/lib/server/libjvm.so", real)) >= sizeof lib) return false;
     struct stat lib_st;
     if (stat(lib, &lib_st) != 0 || !S_ISREG(lib_st.st_mode)) return false;
-    if (!release_version(real, entry->version)) return false;
+    if (!os_release_version(real, entry->version, sizeof entry->version)) return false;
     entry->lib = strdup(lib);
     return true;
 }
@@ -761,8 +710,12 @@ void os_reg_set_runtime_root(const char* folder)
     runtime_root = folder ? folder : system_runtime_root;
 }
 
-void* native_reg_open(const char* path)
+void* native_reg_open(os_reg_root root, bool, const char* path)
 {
+    if (root != OS_REG_MACHINE) {
+        errno = ENOENT;
+        return nullptr;
+    }
     const size_t k = strlen(os_runtime_key) - 1;  // without its trailing '\'
     if (strncasecmp(path, os_runtime_key, k) != 0 || (path[k] && path[k] != '\\')) {
         errno = ENOENT;
@@ -808,6 +761,34 @@ bool native_reg_subkey(void* key, uint32_t index, char* name, size_t size)
 void native_reg_close(void* key)
 {
     free_view(static_cast<runtime_view*>(key));
+}
+
+const os_place native_places[] = {
+    {OS_PLACE_HOMES, "~/.sdkman/candidates/java", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+    {OS_PLACE_HOMES, "~/.jdks", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+    {OS_PLACE_HOMES, "/opt", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+    {OS_PLACE_HOMES, "/usr/java", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+};
+const size_t native_place_count = sizeof native_places / sizeof native_places[0];
+
+const char* const os_vm_library_names[] = {"lib/server/libjvm.so", nullptr};
+const os_binary_format os_vm_format = OS_BINARY_ELF;
+const unsigned os_vm_machine = EM_X86_64;
+
+long os_read_head(const char* path, void* buf, size_t size)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);  // a FIFO must not block us
+    if (fd < 0) return -1;
+    struct stat st;
+    long n = -1;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        size_t got = 0;
+        ssize_t r = 1;
+        while (got < size && (r = read(fd, static_cast<char*>(buf) + got, size - got)) > 0) got += size_t(r);
+        if (r >= 0) n = long(got);
+    }
+    close(fd);
+    return n;
 }
 
 // ---- 9. libraries ------------------------------------------------------------

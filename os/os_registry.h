@@ -7,7 +7,8 @@
 
 #include "os/os.h"
 
-void* native_reg_open(const char* path);
+// `view`: opened in the registry view of the stub's bitness (os_reg_open_view).
+void* native_reg_open(os_reg_root root, bool view, const char* path);
 long native_reg_query(void* key, const char* name, char* buf, size_t size, os_reg_type* type);
 bool native_reg_subkey(void* key, uint32_t index, char* name, size_t size);
 void native_reg_close(void* key);
@@ -15,3 +16,7 @@ void native_reg_close(void* key);
 // True when two key paths name the same key (letter case and a trailing '\'
 // aside).
 bool os_reg_same_path(const char* a, const char* b);
+
+// The system's further places of runtimes (os_runtime_places).
+extern const os_place native_places[];
+extern const size_t native_place_count;

@@ -10,6 +10,7 @@
 #include "os/os_registry.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <io.h>
@@ -356,9 +357,32 @@ size_t os_env_size(const char* name)
     return GetEnvironmentVariableA(name, nullptr, 0);
 }
 
+namespace {
+
+// PATH as the process started with it: the launcher puts the temp folder
+// and the executable's folder first later on.
+char* start_path = nullptr;
+bool start_path_kept = false;
+
+}  // namespace
+
 void os_keep_start_path()
 {
-    // Message boxes and web pages need no program found on the path.
+    if (start_path_kept) return;
+    DWORD n = GetEnvironmentVariableA("PATH", nullptr, 0);
+    if (n) {
+        start_path = static_cast<char*>(calloc(n, 1));
+        if (GetEnvironmentVariableA("PATH", start_path, n) >= n) start_path[0] = 0;
+    }
+    start_path_kept = true;
+}
+
+const char* os_start_path()
+{
+    if (start_path_kept) return start_path;
+    static char current[32768];
+    DWORD n = GetEnvironmentVariableA("PATH", current, sizeof current);
+    return n && n < sizeof current ? current : nullptr;
 }
 
 bool os_set_env(const char* name, const char* value)
@@ -437,10 +461,15 @@ void os_open_url(const char* url)
 
 // ---- 8. registry ---------------------------------------------------------------
 
-void* native_reg_open(const char* path)
+void* native_reg_open(os_reg_root root, bool view, const char* path)
 {
+    // The view of our own bitness: what a registered VM library there is
+    // built for is what this process can load.
+    REGSAM access = KEY_READ | (view ? (sizeof(void*) == 8 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY) : 0);
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return nullptr;
+    if (RegOpenKeyExA(root == OS_REG_USER ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, path, 0, access, &key) !=
+        ERROR_SUCCESS)
+        return nullptr;
     return key;
 }
 
@@ -469,6 +498,51 @@ void native_reg_close(void* key)
 void os_reg_set_runtime_root(const char*)
 {
     // Only the POSIX view of installed runtimes has a folder to list.
+}
+
+#define GV_REGISTRY_PLACES(root)                                                                    \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\JavaSoft\\JDK", root, "", "RuntimeLib", "JavaHome"},               \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\JavaSoft\\JRE", root, "", "RuntimeLib", "JavaHome"},               \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Eclipse Adoptium\\JDK", root, "hotspot\\MSI", nullptr, "Path"},     \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Eclipse Adoptium\\JRE", root, "hotspot\\MSI", nullptr, "Path"},     \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Microsoft\\JDK", root, "hotspot\\MSI", nullptr, "Path"},            \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Semeru\\JDK", root, "openj9\\MSI", nullptr, "Path"},               \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Semeru\\JRE", root, "openj9\\MSI", nullptr, "Path"},               \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\Azul Systems\\Zulu", root, "", nullptr, "InstallationPath"},         \
+    {OS_PLACE_REGISTRY, "SOFTWARE\\BellSoft\\Liberica", root, "", nullptr, "InstallationPath"}
+
+const os_place native_places[] = {
+    GV_REGISTRY_PLACES(OS_REG_MACHINE),
+    GV_REGISTRY_PLACES(OS_REG_USER),
+    {OS_PLACE_ENV_HOME, "JAVA_HOME", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+    {OS_PLACE_PATH_PROGRAM, "java.exe", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+};
+const size_t native_place_count = sizeof native_places / sizeof native_places[0];
+
+const char* const os_vm_library_names[] = {"bin\\server\\jvm.dll", "bin\\client\\jvm.dll", nullptr};
+const os_binary_format os_vm_format = OS_BINARY_PE;
+const unsigned os_vm_machine = sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386;
+
+long os_read_head(const char* path, void* buf, size_t size)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    long n = -1;
+    if (GetFileType(file) == FILE_TYPE_DISK) {
+        size_t got = 0;
+        DWORD r = 1;
+        bool ok = true;
+        while (got < size && r > 0) {
+            DWORD want = size - got > 0x10000000 ? 0x10000000 : DWORD(size - got);
+            ok = ReadFile(file, static_cast<char*>(buf) + got, want, &r, nullptr) != 0;
+            if (!ok) break;
+            got += r;
+        }
+        if (ok) n = long(got);
+    }
+    CloseHandle(file);
+    return n;
 }
 
 // ---- 9. libraries ------------------------------------------------------------

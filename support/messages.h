@@ -23,6 +23,9 @@ const char* const log_extracted = "extracted=%s";
 
 // ---- launch driver: the errors of its own stages ----------------------------------
 const char* const text_error_10 = "10: A Java Runtime Environment for '%s' could not be found";
+// Added to error 10 when the only runtimes inside the window are of the
+// other bitness: that one and this program's.
+const char* const text_error_10_other_bits = ". A %d-bit Java is installed, but this program needs a %d-bit one.";
 const char* const text_error_15 =
     "15: Failure locating a Java Runtime Environment after trying to install Java";
 const char* const text_error_20 = "20: Windows 'GetModuleFileName()' failed [winerr=%d]";
@@ -48,6 +51,23 @@ const char* const log_cwd = "cwd=%s";
 const char* const log_private_jvm = "private.jvm=%s (%s)";
 const char* const text_found = "found";
 const char* const text_not_found = "NOT FOUND";
+// The further places, looked at when no registered runtime fits the window:
+// each place, each candidate with its version and what became of it, and
+// the one chosen.
+const char* const log_place = "runtime.place=%s (%s)";
+const char* const log_candidate = "runtime.candidate=%s version=%s (%s)";
+const char* const log_further_chosen = "runtime.chosen=%s";
+const char* const text_place_absent = "absent";
+const char* const text_place_looked_at = "looked at";
+const char* const text_taken = "taken";
+const char* const text_outside_window = "passed over: outside the version window";
+const char* const text_not_newer = "passed over: not newer than the one taken";
+const char* const text_no_vm_library = "passed over: no VM library";
+const char* const text_no_release = "passed over: no release file";
+const char* const text_other_bits = "passed over: %d-bit VM library, this program is %d-bit";
+const char* const text_other_machine = "passed over: VM library not for this machine";
+const char* const text_unreadable_library = "passed over: VM library not readable";
+const char* const text_no_version = "(none)";
 
 // ---- exit path ------------------------------------------------------------------------
 // The removal child's command line: module filename, temp folder, run id.

@@ -430,7 +430,9 @@ TEST(RuntimeChoice, PrivateThenOverrideThenInstallerWithErrors10And15)
     scratch_dir scratch;
     desktop_recorder desktop;
     scoped_env env(desktop.env());
-    os_reg_fake_install();  // nothing registered
+    os_reg_fake_install();  // nothing registered, and no further places
+    const os_place no_places[1] = {};
+    os_runtime_places_fake(no_places, 0);
     write_text(scratch.path / "rt" / "libjvm.so", "");
     fs::path installer = scratch.path / "get-java";
     write_text(installer, "#!/bin/sh\n");
@@ -473,6 +475,7 @@ TEST(RuntimeChoice, PrivateThenOverrideThenInstallerWithErrors10And15)
     jvm_override = nullptr;
     getjava_path = nullptr;
     os_reg_fake_remove();
+    os_runtime_places_fake(nullptr, 0);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -33,8 +34,18 @@ struct subkey {
 // the fake keeps stay valid.
 struct fake_registry {
     std::deque<std::string> texts;
-    fake_registry() { os_reg_fake_install(); }
-    ~fake_registry() { os_reg_fake_remove(); }
+    // No further places either, unless a case gives its own.
+    fake_registry()
+    {
+        os_reg_fake_install();
+        os_runtime_places_fake(places, 0);
+    }
+    ~fake_registry()
+    {
+        os_reg_fake_remove();
+        os_runtime_places_fake(nullptr, 0);
+    }
+    os_place places[1] = {};
     const char* keep(const std::string& text) { return texts.emplace_back(text).c_str(); }
     // data as stored: length bytes, a NUL included when the caller put one.
     void value(const std::string& key, const char* name, const std::string& data, os_reg_type type)
@@ -335,6 +346,255 @@ TEST(RuntimeView, JavaHomeComesFirstAndIsCurrent)
     fs::remove(tree.root / "default-java");
     scoped_env env({"JAVA_HOME="});
     EXPECT_EQ(registry_current_jre(), nullptr);
+}
+
+// ---- the further places --------------------------------------------------------------
+
+// The first bytes of a VM library, built in memory: an ELF header of a class
+// and machine, or a PE header (after a DOS stub) with the optional header's
+// magic, a machine and the offset of the "PE" signature.
+std::string elf_head(int bits, unsigned machine = 62, bool big_endian = false)
+{
+    std::string h(64, '\0');
+    h.replace(0, 4, "\x7f" "ELF");
+    h[4] = char(bits == 64 ? 2 : 1);
+    h[5] = char(big_endian ? 2 : 1);
+    h[big_endian ? 18 : 19] = char(machine >> 8);
+    h[big_endian ? 19 : 18] = char(machine & 0xff);
+    return h;
+}
+
+void put16(std::string& h, size_t at, unsigned v)
+{
+    h[at] = char(v & 0xff);
+    h[at + 1] = char(v >> 8);
+}
+
+void put32(std::string& h, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++) h[at + i] = char(v >> (8 * i));
+}
+
+std::string pe_head(int bits, unsigned machine, uint32_t pe = 0x80, size_t length = 0x200)
+{
+    std::string h(length, '\0');
+    h[0] = 'M';
+    h[1] = 'Z';
+    put32(h, 0x3c, pe);
+    if (uint64_t(pe) + 26 <= length) {
+        h.replace(pe, 4, std::string("PE\0\0", 4));
+        put16(h, pe + 4, machine);
+        put16(h, pe + 24, bits == 64 ? 0x20b : 0x10b);
+    }
+    return h;
+}
+
+TEST(VmBinary, HeadersOfBothFormatsReadWithinTheirBytes)
+{
+    struct binary_case {
+        const char* what;
+        std::string bytes;
+        vm_binary expected;
+    };
+    std::string ends_at_limit = pe_head(64, 0x8664, 0x200 - 26);
+    std::string one_over = ends_at_limit.substr(0, ends_at_limit.size() - 1);
+    const binary_case cases[] = {
+        {"ELF 64-bit x86-64", elf_head(64), {true, false, 64, 62}},
+        {"ELF 32-bit i386", elf_head(32, 3), {true, false, 32, 3}},
+        {"ELF big-endian machine field", elf_head(64, 43, true), {true, false, 64, 43}},
+        {"ELF of an unknown class", [] { std::string h = elf_head(64); h[4] = 3; return h; }(), {}},
+        {"ELF cut inside its header", elf_head(64).substr(0, 19), {}},
+        {"PE32 i386", pe_head(32, 0x14c), {true, true, 32, 0x14c}},
+        {"PE32+ AMD64", pe_head(64, 0x8664), {true, true, 64, 0x8664}},
+        {"PE header ending exactly at the last byte", ends_at_limit, {true, true, 64, 0x8664}},
+        {"PE header one byte past the end", one_over, {}},
+        {"e_lfanew 0xFFFFFFFF", pe_head(64, 0x8664, 0xFFFFFFFF), {}},
+        {"PE with an unknown optional header magic",
+         [] { std::string h = pe_head(64, 0x8664); put16(h, 0x80 + 24, 0x107); return h; }(), {}},
+        {"neither", std::string(512, 'x'), {}},
+        {"empty", "", {}},
+    };
+    for (const binary_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vm_binary b = read_vm_binary(reinterpret_cast<const unsigned char*>(c.bytes.data()), c.bytes.size());
+        EXPECT_EQ(b.known, c.expected.known);
+        if (!c.expected.known) continue;
+        EXPECT_EQ(b.pe, c.expected.pe);
+        EXPECT_EQ(b.bits, c.expected.bits);
+        EXPECT_EQ(b.machine, c.expected.machine);
+    }
+}
+
+// Where a runtime of a case is registered or lies. jre: the registered
+// runtimes' key (subkey and RuntimeLib); jdk / jdk_user: the JDK key of HKLM
+// / HKCU (JavaHome); vendor: a vendor key (hotspot\MSI, Path); lib_only:
+// the JDK key with RuntimeLib only; env: $GV_TEST_JAVA_HOME; homes: a
+// folder of homes.
+enum runtime_place { IN_JRE, IN_JDK, IN_JDK_USER, IN_VENDOR, IN_JDK_LIB_ONLY, IN_ENV, IN_HOMES };
+
+struct placed_runtime {
+    runtime_place place;
+    std::string name;     // subkey (or folder) name, also the home's folder name
+    std::string release;  // JAVA_VERSION of the release file; empty: no release file
+    int bits = 64;
+    bool with_lib = true;
+};
+
+const std::string jre_key = "SOFTWARE\\JavaSoft\\Java Runtime Environment\\";
+const char* const jdk_key = "SOFTWARE\\JavaSoft\\JDK";
+const char* const vendor_key = "SOFTWARE\\Vendor\\JDK";
+
+struct further_setup {
+    scratch_dir scratch;
+    fake_registry reg;
+    fs::path homes = scratch.path / "homes";
+    std::string homes_text = homes.string();
+    os_place places[6] = {
+        {OS_PLACE_REGISTRY, jdk_key, OS_REG_MACHINE, "", "RuntimeLib", "JavaHome"},
+        {OS_PLACE_REGISTRY, vendor_key, OS_REG_MACHINE, "hotspot\\MSI", nullptr, "Path"},
+        {OS_PLACE_REGISTRY, jdk_key, OS_REG_USER, "", "RuntimeLib", "JavaHome"},
+        {OS_PLACE_ENV_HOME, "GV_TEST_JAVA_HOME", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+        {OS_PLACE_HOMES, homes_text.c_str(), OS_REG_MACHINE, nullptr, nullptr, nullptr},
+        {OS_PLACE_HOMES, "~/.jdks", OS_REG_MACHINE, nullptr, nullptr, nullptr},
+    };
+    std::vector<std::string> env = {"GV_TEST_JAVA_HOME=", "HOME=" + scratch.path.string()};
+
+    further_setup()
+    {
+        fs::create_directories(homes);
+        os_runtime_places_fake(places, 6);
+    }
+    ~further_setup() { os_runtime_places_fake(nullptr, 0); }
+
+    fs::path home_of(const placed_runtime& r) const
+    {
+        return r.place == IN_HOMES ? homes / r.name : scratch.path / "runtimes" / r.name;
+    }
+    std::string lib_of(const placed_runtime& r) const { return (home_of(r) / "lib" / "server" / "libjvm.so").string(); }
+
+    void add(const placed_runtime& r)
+    {
+        fs::path home = home_of(r);
+        if (!r.release.empty()) write_text(home / "release", "JAVA_VERSION=\"" + r.release + "\"\n");
+        if (r.with_lib) write_text(lib_of(r), elf_head(r.bits));
+        os_reg_root root = r.place == IN_JDK_USER ? OS_REG_USER : OS_REG_MACHINE;
+        switch (r.place) {
+        case IN_JRE:
+            reg.subkey(r.name);
+            reg.text(jre_key + r.name + "\\", os_value_runtime_lib, lib_of(r));
+            break;
+        case IN_JDK:
+        case IN_JDK_USER:
+        case IN_JDK_LIB_ONLY:
+            os_reg_fake_subkey(jdk_key, reg.keep(r.name), root);
+            text_in(root, std::string(jdk_key) + "\\" + r.name, r.place == IN_JDK_LIB_ONLY ? "RuntimeLib" : "JavaHome",
+                    r.place == IN_JDK_LIB_ONLY ? lib_of(r) : home.string());
+            break;
+        case IN_VENDOR:
+            os_reg_fake_subkey(vendor_key, reg.keep(r.name));
+            text_in(root, std::string(vendor_key) + "\\" + r.name + "\\hotspot\\MSI", "Path", home.string());
+            break;
+        case IN_ENV: env[0] = "GV_TEST_JAVA_HOME=" + home.string(); break;
+        case IN_HOMES: break;
+        }
+    }
+
+    void text_in(os_reg_root root, const std::string& key, const char* name, const std::string& text)
+    {
+        const std::string& kept = reg.texts.emplace_back(text + '\0');
+        os_reg_fake_value(reg.keep(key), name, kept.data(), kept.size(), OS_REG_SZ, root);
+    }
+};
+
+struct further_case {
+    const char* what;
+    std::vector<placed_runtime> runtimes;
+    const char* minver;
+    const char* maxver;
+    const char* chosen;              // name of the runtime chosen; null: none
+    std::vector<std::string> lines;  // log lines expected, in this order ({scratch} expanded)
+    bool other_bits;                 // error 10 says a runtime of the other bitness is there
+    bool looks_further = true;       // the further places are looked at
+};
+
+TEST(FindFurtherJre, OrderWindowTiesAndBitness)
+{
+    const further_case cases[] = {
+        {"a registered runtime in the window: the further places are not looked at",
+         {{IN_JRE, "1.8", ""}, {IN_JDK, "21", "21"}}, "1.8", "99", "1.8", {}, false, false},
+        {"the registered runtime misses the window: JDK\\21 is found",
+         {{IN_JRE, "1.8", ""}, {IN_JDK, "21", "21.0.2"}}, "11", "99", "21",
+         {"runtime.place=HKLM\\SOFTWARE\\JavaSoft\\JDK (looked at)",
+          "runtime.candidate={scratch}/runtimes/21/lib/server/libjvm.so version=21.0.2 (taken)",
+          "runtime.chosen={scratch}/runtimes/21/lib/server/libjvm.so"},
+         false},
+        {"no JRE key; a vendor key only, its version from the subkey name without a release file",
+         {{IN_VENDOR, "17.0.9+9", ""}}, "17", "17.9999", "17.0.9+9",
+         {"runtime.place=HKLM\\SOFTWARE\\JavaSoft\\JDK (absent)", "runtime.place=HKLM\\SOFTWARE\\Vendor\\JDK (looked at)",
+          "runtime.candidate={scratch}/runtimes/17.0.9+9/lib/server/libjvm.so version=17.0.9+9 (taken)"},
+         false},
+        {"the release file's version beats the subkey name's", {{IN_JDK, "jdk-99", "17.0.1"}}, "17", "17.9999",
+         "jdk-99", {}, false},
+        {"RuntimeLib only: the release file three folders up", {{IN_JDK_LIB_ONLY, "x", "21"}}, "21", "21", "x", {},
+         false},
+        {"HKCU only", {{IN_JDK_USER, "22", "22"}}, "1.4", "9999", "22",
+         {"runtime.place=HKCU\\SOFTWARE\\JavaSoft\\JDK (looked at)"}, false},
+        {"the newest across places wins, wherever it is",
+         {{IN_JDK, "17", "17"}, {IN_ENV, "env", "21"}, {IN_HOMES, "a", "19"}}, "1.4", "9999", "env",
+         {"runtime.candidate={scratch}/homes/a/lib/server/libjvm.so version=19 (passed over: not newer than the one "
+          "taken)"},
+         false},
+        {"equal versions: HKLM's comes before HKCU's", {{IN_JDK_USER, "u", "21"}, {IN_JDK, "m", "21"}}, "1.4",
+         "9999", "m", {}, false},
+        {"equal versions: the registry before the homes, homes by name",
+         {{IN_HOMES, "b", "21"}, {IN_HOMES, "a", "21.0"}, {IN_VENDOR, "v", "21.0.0"}}, "1.4", "9999", "v", {},
+         false},
+        {"a 32-bit VM library is passed over and named; error 10 says so",
+         {{IN_JDK, "21", "21", 32}, {IN_HOMES, "old", "11"}}, "17", "99", nullptr,
+         {"runtime.candidate={scratch}/runtimes/21/lib/server/libjvm.so version=21 (passed over: 32-bit VM "
+          "library, this program is 64-bit)",
+          "runtime.candidate={scratch}/homes/old/lib/server/libjvm.so version=11 (passed over: outside the "
+          "version window)"},
+         true},
+        {"a 32-bit one outside the window adds no sentence", {{IN_HOMES, "old", "11", 32}}, "17", "99", nullptr,
+         {}, false},
+        {"homes without a release file or a VM library are passed over",
+         {{IN_HOMES, "no-release", ""}, {IN_JDK, "no-lib", "21", 64, false}}, "1.4", "9999", nullptr,
+         {"runtime.candidate={scratch}/runtimes/no-lib version=21 (passed over: no VM library)",
+          "runtime.candidate={scratch}/homes/no-release version=(none) (passed over: no release file)"},
+         false},
+        {"~/ stands for $HOME", {}, "1.4", "9999", nullptr, {"runtime.place={scratch}/.jdks (absent)"}, false},
+    };
+    for (const further_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        further_setup setup;
+        for (const placed_runtime& r : c.runtimes) setup.add(r);
+        scoped_env env(setup.env);
+        debug_flag = true;
+        testing::internal::CaptureStdout();
+        char* lib = find_registry_jre(parse_version(c.minver, 0), parse_version(c.maxver, 0));
+        std::vector<std::string> log = log_texts(testing::internal::GetCapturedStdout());
+        debug_flag = false;
+        std::string expected = or_none(nullptr);
+        for (const placed_runtime& r : c.runtimes)
+            if (c.chosen && r.name == c.chosen) expected = setup.lib_of(r);
+        EXPECT_EQ(or_none(lib), expected);
+        size_t at = 0;
+        for (std::string line : c.lines) {
+            for (size_t p; (p = line.find("{scratch}")) != std::string::npos;) line.replace(p, 9, setup.scratch.path.string());
+            auto found = std::find(log.begin() + at, log.end(), line);
+            EXPECT_NE(found, log.end()) << line;
+            if (found != log.end()) at = size_t(found - log.begin());
+        }
+        bool looked = std::any_of(log.begin(), log.end(),
+                                  [](const std::string& line) { return line.rfind("runtime.place=", 0) == 0; });
+        EXPECT_EQ(looked, c.looks_further);
+        std::string error = no_runtime_error("demo");
+        EXPECT_EQ(error.find(". A 32-bit Java is installed, but this program needs a 64-bit one.") !=
+                      std::string::npos,
+                  c.other_bits)
+            << error;
+    }
 }
 
 }  // namespace

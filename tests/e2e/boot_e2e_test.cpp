@@ -34,11 +34,12 @@ struct boot_package : package_dir {
         ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.err;
     }
 
-    run_result launch(std::vector<std::string> words)
+    run_result launch(std::vector<std::string> words, std::vector<std::string> env = {})
     {
         std::vector<std::string> argv = {exe.string()};
         argv.insert(argv.end(), words.begin(), words.end());
-        std::vector<std::string> env = desktop.env();
+        std::vector<std::string> tools = desktop.env();
+        env.insert(env.end(), tools.begin(), tools.end());
         env.push_back("TMPDIR=" + tmp.string());
         env.push_back("LANG=C.UTF-8");  // the VM writes non-ASCII words in the locale's encoding
         return run_program(argv, env);
@@ -83,6 +84,53 @@ TEST(Example, PrintsItsWordsAndItsResourceAndLeavesNothingBehind)
               "  word 3: 日本\n");
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(p.temp_removed());
+}
+
+// A window that no runtime of the machine fits: only runtimes of our own
+// below a $HOME of the test, found by their release files, can run it.
+TEST(Example, RunsOnARuntimeFoundOnlyBelowSdkmanAndNamesAnotherBitness)
+{
+    boot_package p;
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--var=minver=99", "--var=maxver=99.9999"});
+    const fs::path home = p.root / "home";
+    const fs::path sdkman = home / ".sdkman" / "candidates" / "java";
+    const fs::path runtime = sdkman / "99.0.1-test";
+    const fs::path lib = runtime / "lib" / "server" / "libjvm.so";
+    write_text(runtime / "release", "IMPLEMENTOR=\"test\"\nJAVA_VERSION=\"99.0.1\"\n");
+    fs::create_directories(lib.parent_path());
+    fs::create_symlink(fs::path(TEST_JAVA_HOME) / "lib" / "server" / "libjvm.so", lib);
+    const std::vector<std::string> env = {"HOME=" + home.string(), "JAVA_HOME="};
+
+    run_result r = p.launch({"-D*", "one"}, env);
+    std::string what = r.command + "\n" + r.out + r.err;
+    ASSERT_EQ(r.exit_code, 0) << what;
+    EXPECT_NE(r.out.find("Hello from a packaged Java application\n"), std::string::npos) << what;
+    EXPECT_NE(r.out.find("  word 0: one\n"), std::string::npos) << what;
+    std::vector<std::string> log = log_texts(r.out);
+    EXPECT_EQ(value_of(log, "runtime.place"), sdkman.string() + " (looked at)") << what;
+    EXPECT_EQ(value_of(log, "jvm"), lib.string()) << what;
+    EXPECT_TRUE(p.temp_removed());
+
+    // Only a 32-bit one in the window (an ELF header is all it needs to be
+    // recognised): error 10 says so.
+    fs::remove_all(sdkman);
+    const fs::path old = home / ".jdks" / "x86-99";
+    write_text(old / "release", "JAVA_VERSION=99.2\n");
+    std::string elf32(52, '\0');
+    elf32.replace(0, 7, "\x7f" "ELF\x01\x01\x01");
+    elf32[18] = 3;  // EM_386
+    write_text(old / "lib" / "server" / "libjvm.so", elf32);
+    r = p.launch({"-D*"}, env);
+    what = r.command + "\n" + r.out + r.err;
+    EXPECT_EQ(r.exit_code, 10) << what;
+    EXPECT_NE(r.out.find("!runtime.candidate=" + (old / "lib" / "server" / "libjvm.so").string() +
+                         " version=99.2 (passed over: 32-bit VM library, this program is 64-bit) ["),
+              std::string::npos)
+        << what;
+    EXPECT_NE(r.out.find("ERROR #10: A Java Runtime Environment for 'demo-app' could not be found. A 32-bit "
+                         "Java is installed, but this program needs a 64-bit one."),
+              std::string::npos)
+        << what;
 }
 
 TEST(BootClass, GivesTheApplicationItsPropertiesAndLogsWithTheDebugSwitch)

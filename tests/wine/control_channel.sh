@@ -46,7 +46,7 @@ expect_recorded detach ''
 wait
 out=$(tr -d '\r' <"$work/launch.txt")
 [ "$(cat "$work/launch.rc")" == 0 ] || fail "the launch ended with $(cat "$work/launch.rc")"
-printf '%s\n' "$out" | grep -qx 'working hard' || fail "the VM's output did not reach the console"
+grep -qx 'working hard' <<<"$out" || fail "the VM's output did not reach the console"
 ! grep -q 'Full thread dump' <<<"$out" || fail "the dump reached the console too"
 # DestroyJavaVM returned only after the non-daemon thread ended.
 [ "$(grep -nx 'thread.end' "$record" | cut -d: -f1)" -lt "$(grep -nx 'destroy.end' "$record" | cut -d: -f1)" ] ||

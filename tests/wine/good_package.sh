@@ -23,8 +23,8 @@ vm_launch "$app" demo.exe -D* one "two words" ''
 for line in "arg0='one'" "extracted=app.jar" "extracted=lib/native/x.dll" "C.exiting"; do
   has_line "$line" || fail "no line $line"
 done
-printf '%s\n' "$out" | grep -q '^!C\.exit(0) \[m=[0-9]*\]' || fail "no C.exit(0) line"
-printf '%s\n' "$out" | grep -qx 'hello from the VM' || fail "the VM's output did not reach the console"
+grep -q '^!C\.exit(0) \[m=[0-9]*\]' <<<"$out" || fail "no C.exit(0) line"
+grep -qx 'hello from the VM' <<<"$out" || fail "the VM's output did not reach the console"
 
 # Wine's temp path is a folder of the prefix's drive C.
 temp_path=$(value temp.path)

@@ -22,7 +22,9 @@ launch() {
 
 value() { printf '%s\n' "$out" | sed -n "s/^!$1=\(.*\) \[[0-9]*\]$/\1/p"; }
 
-has_line() { printf '%s\n' "$out" | grep -qF -- "!$1 ["; }
+# A here-string, not a pipe: grep -q may stop reading early, and under
+# pipefail the writer's broken pipe would fail the check.
+has_line() { grep -qF -- "!$1 [" <<<"$out"; }
 
 # The launch started and extracted FILE: exit code 0, or 10 once runtime
 # discovery is in and no Java runtime exists under Wine, never a damage
