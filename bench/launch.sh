@@ -7,6 +7,8 @@
 #
 #   bash bench/launch.sh [BUILD_DIR]      (default build/release)
 #
+# STUB=path/to/glimvane measures another stub (an older build, say) with
+# the packer of BUILD_DIR.
 # Needs hyperfine, jq and valgrind (apt-get install hyperfine jq valgrind).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,7 +17,7 @@ runs=${RUNS:-30}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMVANE_TESTS=OFF >/dev/null
 cmake --build "$build" -j2 --target glimvane_stub glimvane_pack >/dev/null
-stub=$PWD/$build/glimvane
+stub=${STUB:-$PWD/$build/glimvane}
 pack=$PWD/$build/glimvane-pack
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glimvane-bench.XXXXXX")
@@ -60,7 +62,7 @@ echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # 1. Extraction. -jvm: names a library that does not exist, so the run ends
 # right after the extraction (and starts the removal child); the full run
 # with the JVM minus `java -cp` of the same jars is the second figure.
-hyperfine -N -w 3 -r "$runs" --export-json "$work/extract.json" \
+hyperfine -N -i -w 3 -r "$runs" --export-json "$work/extract.json" \
   --prepare "rm -rf $work/copy" "cp -r $work/big $work/copy" \
   "$work/big.pkg -Q* -W* -jvm:$work/none.so" \
   "$work/big.pkg -Q* -W* -jvm:$jdk17/lib/server/libjvm.so" \
