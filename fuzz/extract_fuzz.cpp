@@ -1,4 +1,5 @@
 // Fuzz target: the input is a plain file record, written by extract_file
+// and, scrambled into a file section, by extract_section,
 // below a private scratch folder made once per process. Nothing may appear
 // outside that folder, a refused record writes nothing, and a written file
 // holds exactly the record's contents. The folder sits three spare levels
@@ -6,6 +7,8 @@
 // the walk below sees it.
 #include "fuzz/check.h"
 #include "payload/extract.h"
+#include "payload/sections.h"
+#include "payload/writer.h"
 #include "support/paths.h"
 #include "support/track.h"
 
@@ -89,21 +92,10 @@ void empty_box()
     for (const fs::directory_entry& entry : fs::directory_iterator(box)) fs::remove_all(entry.path());
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+// The outcome of one extraction of the record: nothing written when it is
+// refused, else exactly its contents at the path it names. True when written.
+bool check_outcome(char* full, const file_record& r, bool safe)
 {
-    if (root.empty()) make_scratch();
-    if (size > size_t(INT32_MAX)) return 0;
-    // A copy of exactly the record's size: a read past it is caught.
-    std::vector<unsigned char> record(data, data + size);
-
-    file_record r;
-    bool readable = read_record(record.data(), int32_t(size), &r);
-    bool safe = readable && record_path_safe(r.path);
-    if (safe) FUZZ_CHECK(!climbs_out(r.path));
-
-    char* full = extract_file(record.data(), int32_t(size));
     size_t written = entries_below_box();
     if (!safe) FUZZ_CHECK(!full && written == 0);
     if (full) {
@@ -117,5 +109,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     track_free(full, 1);
     empty_box();
+    return full != nullptr;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (root.empty()) make_scratch();
+    if (size > size_t(INT32_MAX - section_header_size)) return 0;
+    // A copy of exactly the record's size: a read past it is caught.
+    std::vector<unsigned char> record(data, data + size);
+
+    file_record r;
+    bool readable = read_record(record.data(), int32_t(size), &r);
+    bool safe = readable && record_path_safe(r.path);
+    if (safe) FUZZ_CHECK(!climbs_out(r.path));
+    bool written = check_outcome(extract_file(record.data(), int32_t(size)), r, safe);
+
+    // The launcher reads the same record scrambled inside its file section:
+    // the same outcome, the same bytes.
+    std::vector<unsigned char> section(size_t(section_header_size) + size);
+    scramble_bytes(record.data(), section.data() + section_header_size, size);
+    put_section_header(section.data(), 'F', section.data() + section_header_size, int32_t(size));
+    FUZZ_CHECK(check_outcome(extract_section(section.data()), r, safe) == written);
     return 0;
 }

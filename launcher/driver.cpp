@@ -176,7 +176,9 @@ void stage_cwd_log()
 }
 
 // 15. File extraction (without error). A write failure replaces an earlier
-// one of this stage, and the later sections are still written.
+// one of this stage, and the later sections are still written. Each file
+// streams from the mapping through a fixed buffer: no block as large as
+// the file.
 void stage_extract(launch_state& launch)
 {
     if (launch.error) return;
@@ -184,8 +186,7 @@ void stage_extract(launch_state& launch)
         const unsigned char* header = launch.table[i];
         char type = section_type(header);
         if (type != 'F' && type != 'B' && type != 'J') continue;
-        unsigned char* plain = descramble_section(header);
-        char* path = extract_file(plain, section_payload_length(header));
+        char* path = extract_section(header);
         if (!path) {
             // Only this stage's own text can be here: it runs without error.
             char* replaced = const_cast<char*>(launch.error);
@@ -193,7 +194,6 @@ void stage_extract(launch_state& launch)
             track_free(replaced, 1384);
         }
         if (type == 'J') getjava_path = path;
-        track_free(plain, 1383);
     }
 }
 

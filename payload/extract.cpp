@@ -16,15 +16,90 @@ bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
-// The bytes 0..255: the XOR value of each position in a 256-byte block.
+// The XOR value of each position, twice over: a 256-byte block that starts
+// at position p reads its values from at + p mod 256.
 struct position_table {
-    unsigned char at[256];
+    unsigned char at[512];
     constexpr position_table() : at()
     {
-        for (int i = 0; i < 256; i++) at[i] = static_cast<unsigned char>(i);
+        for (int i = 0; i < 512; i++) at[i] = static_cast<unsigned char>(i);
     }
 };
 constexpr position_table positions;
+
+// File contents pass from the mapping to the file through this buffer: it
+// stays in the cache, and the launcher's memory does not grow with the
+// size of the files.
+const size_t stream_chunk = 256 * 1024;
+unsigned char stream_buffer[stream_chunk];
+
+// A record head is at most n + 10 = 265 bytes.
+const int32_t record_head_limit = 265;
+
+// Creates the file and writes `length` plain bytes into it: `data` as it
+// stands, in one write call, or, when `scrambled`, descrambled chunk by
+// chunk from the payload bytes at positions first, first + 1, ...
+bool write_file_from(const char* path, const unsigned char* data, size_t length, bool scrambled, size_t first)
+{
+    os_file* file = os_file_create(path);
+    if (!file) return false;
+    bool written = true;
+    if (!scrambled) {
+        written = os_file_write(file, data, length) == long(length);
+    } else {
+        for (size_t at = 0; written && at < length; at += stream_chunk) {
+            size_t n = length - at < stream_chunk ? length - at : stream_chunk;
+            descramble_bytes(data + at, stream_buffer, n, first + at);
+            written = os_file_write(file, stream_buffer, n) == long(n);
+        }
+    }
+    int error = os_last_error();
+    os_file_close(file);
+    os_set_last_error(error);
+    return written;
+}
+
+// extract_file for a plain record or for the scrambled payload of a file
+// section, which is read in place: only its head is descrambled apart.
+char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
+{
+    unsigned char head[record_head_limit];
+    const unsigned char* record = data;
+    if (scrambled) {
+        // read_record reads no further than n + 10 once n + 10 <= length.
+        size_t n = size_t(length < record_head_limit ? (length > 0 ? length : 0) : record_head_limit);
+        descramble_bytes(data, head, n, 0);
+        record = head;
+    }
+    file_record r;
+    if (!read_record(record, length, &r)) {
+        os_set_last_error(os_error_invalid_data);
+        return nullptr;
+    }
+    size_t offset = size_t(r.contents - record);
+    // Both separators name folders; on Windows "/" stays as stored, which
+    // the file system accepts.
+    char* full = format_new("%s%c%s", temp_folder, os_path_sep, r.path);
+    for (char* p = full + strlen(temp_folder) + 1; *p; p++)
+        if (*p == '\\') *p = os_path_sep;
+
+    bool written = false;
+    if (!record_path_safe(r.path) || strlen(full) > extract_path_limit) {
+        os_set_last_error(os_error_invalid_data);
+    } else {
+        written = write_file_from(full, data + offset, r.size, scrambled, offset);
+        if (!written) {
+            make_dirs(temp_folder, r.path);
+            written = write_file_from(full, data + offset, r.size, scrambled, offset);
+        }
+    }
+    int error = os_last_error();  // the log line must not change what the caller reports
+    log_line(log_extracted, r.path);
+    os_set_last_error(error);
+    if (written) return full;
+    track_free(full, 1031);
+    return nullptr;
+}
 
 }  // namespace
 
@@ -33,23 +108,24 @@ constexpr position_table positions;
 // and the subtraction is done per byte inside a 64-bit word (the top bit of
 // each byte is set first so that no borrow crosses into the next byte, then
 // the true top bit is put back).
-void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length)
+void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first)
 {
     const uint64_t top_bits = 0x8080808080808080u;
     const uint64_t hundreds = 0x6464646464646464u;
+    const unsigned char* row = positions.at + first % 256;
     size_t at = 0;
     for (; length - at >= 256; at += 256) {
         for (size_t j = 0; j < 256; j += 8) {
             uint64_t word, index;
             memcpy(&word, in + at + j, 8);
-            memcpy(&index, positions.at + j, 8);
+            memcpy(&index, row + j, 8);
             word ^= index;
             word = ((word | top_bits) - hundreds) ^ ((word ^ ~hundreds) & top_bits);
             memcpy(out + at + j, &word, 8);
         }
     }
     for (size_t j = 0; at + j < length; j++)
-        out[at + j] = static_cast<unsigned char>((in[at + j] ^ j) - 100);
+        out[at + j] = static_cast<unsigned char>((in[at + j] ^ (first + j)) - 100);
 }
 
 unsigned char* descramble_section(const unsigned char* header)
@@ -100,44 +176,17 @@ bool record_path_safe(const char* path)
 
 char* extract_file(const unsigned char* record, int32_t length)
 {
-    file_record r;
-    if (!read_record(record, length, &r)) {
-        os_set_last_error(os_error_invalid_data);
-        return nullptr;
-    }
-    // Both separators name folders; on Windows "/" stays as stored, which
-    // the file system accepts.
-    char* full = format_new("%s%c%s", temp_folder, os_path_sep, r.path);
-    for (char* p = full + strlen(temp_folder) + 1; *p; p++)
-        if (*p == '\\') *p = os_path_sep;
+    return extract_record(record, length, false);
+}
 
-    bool written = false;
-    if (!record_path_safe(r.path) || strlen(full) > extract_path_limit) {
-        os_set_last_error(os_error_invalid_data);
-    } else {
-        written = write_whole_file(full, r.contents, r.size);
-        if (!written) {
-            make_dirs(temp_folder, r.path);
-            written = write_whole_file(full, r.contents, r.size);
-        }
-    }
-    int error = os_last_error();  // the log line must not change what the caller reports
-    log_line(log_extracted, r.path);
-    os_set_last_error(error);
-    if (written) return full;
-    track_free(full, 1031);
-    return nullptr;
+char* extract_section(const unsigned char* header)
+{
+    return extract_record(header + section_header_size, section_payload_length(header), true);
 }
 
 bool write_whole_file(const char* path, const void* data, size_t length)
 {
-    os_file* file = os_file_create(path);
-    if (!file) return false;
-    bool written = os_file_write(file, data, length) == long(length);
-    int error = os_last_error();
-    os_file_close(file);
-    os_set_last_error(error);
-    return written;
+    return write_file_from(path, static_cast<const unsigned char*>(data), length, false, 0);
 }
 
 void make_dirs(const char* base, const char* relative)

@@ -10,12 +10,17 @@ unsigned char* descramble_section(const unsigned char* header);
 // file's path, or null when it was not written (or the record is refused).
 // `length` is the plain payload's length.
 char* extract_file(const unsigned char* record, int32_t length);
+// extract_file for the file section whose header this is, read in place:
+// the contents pass to the file through a buffer of fixed size, descrambled
+// on the way.
+char* extract_section(const unsigned char* header);
 bool write_whole_file(const char* path, const void* data, size_t length);
 void make_dirs(const char* base, const char* relative);
 
-// Undoes the scrambling of `length` payload bytes; `in` and `out` may be the
-// same buffer. Position 0 is the first payload byte.
-void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length);
+// Undoes the scrambling of `length` payload bytes, the first of which stands
+// at payload position `first` (0 is the first payload byte); `in` and `out`
+// may be the same buffer.
+void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first = 0);
 
 // The plain file record: byte 0 is n, the relative path and its NUL start
 // at byte 1, the 32-bit little-endian size s sits at n + 6 and the contents

@@ -1,6 +1,9 @@
 #include "payload/sections.h"
 
 #include "os/os.h"
+#include "support/track.h"
+
+#include <atomic>
 
 namespace {
 
@@ -28,6 +31,40 @@ struct factor_table {
 constexpr factor_table factors;
 
 os_mapping self_mapping = {-1, nullptr, nullptr, 0};
+
+// Payloads from this size on are hashed on two cores: the hash terms of the
+// second half on a thread of its own, those of the first half here. Below
+// it, starting the thread costs more than it saves.
+const int32_t split_hash_from = 4 << 20;
+
+struct hash_job {
+    const unsigned char* data;
+    size_t length;
+    uint32_t first;
+    uint64_t terms;
+    std::atomic<bool> done;
+};
+hash_job second_half;
+
+void hash_second_half()
+{
+    second_half.terms = section_hash_terms(second_half.data, second_half.length, second_half.first);
+    second_half.done.store(true, std::memory_order_release);
+}
+
+uint64_t payload_hash(const unsigned char* payload, int32_t length)
+{
+    if (length < split_hash_from) return section_hash(payload, length);
+    size_t half = size_t(length) / 2;
+    second_half.data = payload + half;
+    second_half.length = size_t(length) - half;
+    second_half.first = uint32_t(half);
+    second_half.done.store(false, std::memory_order_relaxed);
+    if (!start_thread(hash_second_half)) return section_hash(payload, length);
+    uint64_t terms = section_hash_terms(payload, half, 0);
+    while (!second_half.done.load(std::memory_order_acquire)) os_sleep_ms(0);
+    return (terms ^ second_half.terms) | 1;
+}
 
 }  // namespace
 
@@ -82,7 +119,7 @@ int32_t find_header(const unsigned char* base, int32_t start, int32_t length)
 
 bool payload_signed(const unsigned char* header)
 {
-    uint64_t hash = section_hash(header + section_header_size, section_payload_length(header));
+    uint64_t hash = payload_hash(header + section_header_size, section_payload_length(header));
     return hash * section_signature(header) == 1;
 }
 

@@ -32,7 +32,7 @@ int32_t find_section(const unsigned char* base, int32_t start, int32_t length);
 // The two steps of find_section: the offset of the next valid header at or
 // after `start` (rounded down to 16) whose payload lies inside the file, 0
 // when there is none; and whether the payload behind a header matches its
-// signature.
+// signature (a large payload is hashed on two cores).
 int32_t find_header(const unsigned char* base, int32_t start, int32_t length);
 bool payload_signed(const unsigned char* header);
 

@@ -51,6 +51,14 @@ TEST(Scrambling, BlockVersionMatchesTheRuleAndRoundTrips)
         scramble_bytes(out.data(), back.data(), length);
         EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin() + 1)) << length;
     }
+    // A run that starts inside the payload: the XOR values go on from there.
+    bytes whole(data.size());
+    plain_descramble(data.data(), whole.data(), data.size());
+    for (size_t first : {size_t(1), size_t(255), size_t(256), size_t(300)}) {
+        bytes out(1000);
+        descramble_bytes(&data[first], out.data(), out.size(), first);
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), whole.begin() + long(first))) << first;
+    }
 }
 
 TEST(Scrambling, DescrambleSectionUndoesTheWholePayload)
@@ -232,6 +240,56 @@ TEST_F(ExtractFile, TriesOnceMoreAfterMakingFoldersThenGivesUp)
     EXPECT_EQ(extract_file(r.data.get(), r.length), nullptr);
     EXPECT_EQ(os_last_error(), 5) << "the error of the failed write reaches the driver";
     EXPECT_FALSE(os_fault_hit(OS_CALL_FILE_CREATE)) << "exactly two attempts";
+}
+
+// A file section holding the scrambled form of a record, as the packer
+// writes it.
+int32_t add_file_section(bytes& file, const record& r)
+{
+    std::string stored(size_t(r.length), 0);
+    scramble_bytes(r.data.get(), reinterpret_cast<unsigned char*>(&stored[0]), stored.size());
+    return add_section(file, 'F', stored);
+}
+
+TEST_F(ExtractFile, SectionsStreamByteIdenticalThroughTheBuffer)
+{
+    std::mt19937 random(5);
+    // Sizes around the 256 KiB buffer; the contents start at an odd
+    // payload position, so every chunk starts inside a 256-byte block.
+    for (size_t size : {size_t(0), size_t(1), size_t(262143), size_t(262144), size_t(700001)}) {
+        std::string contents(size, 0);
+        for (char& c : contents) c = char(random());
+        bytes file = image();
+        int32_t at = add_file_section(file, make_record("lib/big.jar", contents));
+        char* full = extract_section(&file[size_t(at)]);
+        ASSERT_NE(full, nullptr) << size;
+        EXPECT_TRUE(read_text(temp / "lib" / "big.jar") == contents) << size;
+        track_free(full, 1);
+    }
+}
+
+TEST_F(ExtractFile, SectionsRefuseWhatRecordsRefuseAndRewriteAfterAFailedChunk)
+{
+    bytes file = image();
+    int32_t escape = add_file_section(file, make_record("../escape.txt", "bad"));
+    int32_t tiny = add_file_section(file, raw_record({2, 'a', 'b'}));
+    std::string contents(600000, 'q');
+    contents[599999] = 'e';
+    int32_t big = add_file_section(file, make_record("big.bin", contents));
+    EXPECT_EQ(extract_section(&file[size_t(escape)]), nullptr);
+    EXPECT_EQ(extract_section(&file[size_t(tiny)]), nullptr);
+    EXPECT_EQ(os_last_error(), os_error_invalid_data);
+    EXPECT_EQ(entries(), 1u);
+
+    // The second chunk's write fails: the retry writes the whole file anew.
+    os_fault_set(OS_CALL_FILE_WRITE, 2, 1, 28);
+    char* full = extract_section(&file[size_t(big)]);
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(read_text(temp / "big.bin") == contents);
+    track_free(full, 1);
+    os_fault_set(OS_CALL_FILE_WRITE, 2, -1, 28);
+    EXPECT_EQ(extract_section(&file[size_t(big)]), nullptr);
+    EXPECT_EQ(os_last_error(), 28);
 }
 
 TEST_F(ExtractFile, MakeDirsCreatesEveryFolderButTheFileName)

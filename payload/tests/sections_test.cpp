@@ -84,6 +84,25 @@ TEST(FindSection, EnumeratesExactlyTheSectionsWritten)
     EXPECT_EQ(find_section(p.file.data(), p.offsets[1] + 9, int32_t(p.file.size())), p.offsets[1]);
 }
 
+TEST(FindSection, LargePayloadsVerifyOnTwoCoresAndEveryByteCounts)
+{
+    // Odd lengths above the size from which the second half is hashed on
+    // a thread of its own; a change at either end or at the middle fails.
+    std::mt19937 random(13);
+    for (size_t length : {size_t(4 << 20), size_t((5 << 20) + 33)}) {
+        std::string payload(length, 0);
+        for (char& c : payload) c = char(random());
+        bytes file = image();
+        int32_t at = add_section(file, 'F', payload);
+        EXPECT_EQ(find_section(file.data(), 0, int32_t(file.size())), at) << length;
+        for (size_t where : {size_t(0), length / 2 - 1, length / 2, length - 1}) {
+            bytes damaged = file;
+            damaged[size_t(at + section_header_size) + where] ^= 1;
+            EXPECT_EQ(find_section(damaged.data(), 0, int32_t(damaged.size())), -91) << length << " at " << where;
+        }
+    }
+}
+
 TEST(FindSection, DamagedFiles)
 {
     const package good = good_package();
