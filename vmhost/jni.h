@@ -1,6 +1,6 @@
 // The part of the Java Native Interface that the launcher uses: the types,
 // the invocation arguments, the invocation interface and the JNI function
-// table, written from the published JNI specification so that no build
+// table, written from the published JNI standard so that no build
 // needs a JDK. Every table slot sits at its published index; slots the
 // launcher never calls are reserved pointers. vmhost/tests/jni_layout_test
 // checks the offsets against a JDK's own header.
