@@ -133,7 +133,7 @@ const char* const text_usage_windows =
     "                       requireAdministrator: a prompt at every start)\n"
     "  --console            pack the console variant found next to the stub\n"
     "                       (glimvane-x64.exe gives glimvane-x64-console.exe)\n"
-    "Sign a package after packing it: see the README.\n";
+    "Sign a package after packing it: see docs/packaging.md.\n";
 const char* const text_not_windows_stub =
     "'%s' is not a Windows stub; --icon, --version-info, --execution-level and --console "
     "apply to glimvane-x86.exe and glimvane-x64.exe";
