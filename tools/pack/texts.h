@@ -49,6 +49,7 @@ const char* const text_usage =
     "exception that ends main into the error box. The temp folder comes first on the\n"
     "class path, so this class wins over a glimvaneboot inside a jar: use --no-boot\n"
     "to have a jar's own boot class run.\n"
+    "\n"
     "Exit status: 0 on success, 1 when the input is refused or the file would not\n"
     "launch, 2 for a command-line mistake.\n";
 
