@@ -111,7 +111,7 @@ public class glimvaneboot {
 
     private static String cannotLoad(String name, LinkageError e) {
         String fix = e instanceof UnsupportedClassVersionError
-            ? "Compile it for Java " + System.getProperty("java.specification.version")
+            ? "Compile it for Java " + System.getProperty("java.version")
                 + " or earlier, or raise minver so that a newer runtime runs it"
             : "Check that the jars it needs are packed";
         return "52: The main class '" + name + "' could not be loaded: " + e + "\r\n\r\n\t" + fix;

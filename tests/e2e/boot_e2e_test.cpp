@@ -191,13 +191,14 @@ const std::string thrower_trace =
     "\tat Thrower.fail(Apps.java:23)\n"
     "\tat Thrower.main(Apps.java:19)\n";
 
+const char* const no_main_text =
+    "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS";
+
 const failure_case failure_cases[] = {
     {"no main key", {}, 50,
-     "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS",
-     ""},
+     no_main_text, ""},
     {"an empty main value", {"--var", "main="}, 50,
-     "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS",
-     ""},
+     no_main_text, ""},
     {"main class not found", {"--main", "com.example.Missing"}, 51,
      "51: The main class 'com.example.Missing' was not found\r\n\r\n\tCheck the Vars line main=com.example.Missing (a "
      "fully qualified name such as com.example.Main) and that a packed jar holds it; class path: ",
