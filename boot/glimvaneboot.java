@@ -87,6 +87,15 @@ public class glimvaneboot {
         if (method == null || !Modifier.isStatic(method.getModifiers()) || method.getReturnType() != void.class)
             return "53: The main class '" + name + "' has no public static void main(String[])\r\n\r\n"
                 + "\tDeclare it as public static void main(String[] args), or name another class with main=";
+        log("boot.main.invoke");
+        if (launcherCallsMain()) {
+            try {
+                callMain(main, method, words);
+                return null;
+            } catch (Throwable t) {
+                return thrown(t, windowed);
+            }
+        }
         // As java does: main need not be in a public class.
         try {
             method.setAccessible(true);
@@ -94,8 +103,6 @@ public class glimvaneboot {
             // A class of a module that does not open its package: invoke
             // then tells whether main is reachable.
         }
-
-        log("boot.main.invoke");
         try {
             method.invoke(null, (Object) words);
             return null;
@@ -106,6 +113,23 @@ public class glimvaneboot {
         } catch (IllegalAccessException e) {
             return "53: The main method of '" + name + "' cannot be called: " + e + "\r\n\r\n"
                 + "\tMake the main class public, or have its module open its package";
+        }
+    }
+
+    // The launcher binds these two natives before it calls boot: main is
+    // then called through JNI, as java calls it. Reflection would do the
+    // same, but from Java 18 on its first call spins method handle classes
+    // at a cost of 10 to 20 ms. Without the natives (a launcher that does
+    // not bind them) reflection is the way.
+    private static native boolean launcherCalls();
+
+    private static native void callMain(Class<?> main, Method method, String[] words);
+
+    private static boolean launcherCallsMain() {
+        try {
+            return launcherCalls();
+        } catch (UnsatisfiedLinkError e) {
+            return false;
         }
     }
 

@@ -18,18 +18,6 @@ uint64_t get64(const unsigned char* p)
     return uint64_t(get32(p)) | uint64_t(get32(p + 4)) << 32;
 }
 
-const uint64_t hash_factor = 0x65434531;
-
-// The factor shifted by 7i mod 32 bits; the shift repeats every 32 bytes.
-struct factor_table {
-    uint64_t at[32];
-    constexpr factor_table() : at()
-    {
-        for (int i = 0; i < 32; i++) at[i] = hash_factor << (7 * i % 32);
-    }
-};
-constexpr factor_table factors;
-
 os_mapping self_mapping = {-1, nullptr, nullptr, 0};
 
 // Payloads from this size on are hashed on two cores: the hash terms of the
@@ -67,36 +55,6 @@ uint64_t payload_hash(const unsigned char* payload, int32_t length)
 }
 
 }  // namespace
-
-// Each byte contributes (factor << (7i mod 32)) * (i + b[i]); XOR lets the
-// terms be gathered in any order, so four independent accumulators keep the
-// multiplier busy instead of waiting on one chain.
-uint64_t section_hash_terms(const unsigned char* data, size_t length, uint32_t first)
-{
-    uint64_t h0 = 0, h1 = 0, h2 = 0, h3 = 0;
-    size_t k = 0;
-    // Single bytes up to a position that is a multiple of 32, then whole
-    // blocks whose factors line up with the table.
-    for (; k < length && (first + k) % 32 != 0; k++) h0 ^= factors.at[(first + k) % 32] * (first + uint32_t(k) + data[k]);
-    for (; length - k >= 32; k += 32) {
-        const unsigned char* p = data + k;
-        uint32_t i = first + uint32_t(k);
-        for (uint32_t j = 0; j < 32; j += 4) {
-            h0 ^= factors.at[j] * (i + j + p[j]);
-            h1 ^= factors.at[j + 1] * (i + j + 1 + p[j + 1]);
-            h2 ^= factors.at[j + 2] * (i + j + 2 + p[j + 2]);
-            h3 ^= factors.at[j + 3] * (i + j + 3 + p[j + 3]);
-        }
-    }
-    for (; k < length; k++) h0 ^= factors.at[(first + k) % 32] * (first + uint32_t(k) + data[k]);
-    return h0 ^ h1 ^ h2 ^ h3;
-}
-
-uint64_t section_hash(const unsigned char* data, int32_t length)
-{
-    if (length <= 0) return 1;
-    return section_hash_terms(data, size_t(length), 0) | 1;
-}
 
 bool header_valid(const unsigned char* header)
 {

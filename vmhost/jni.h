@@ -47,6 +47,14 @@ struct JNIInvokeInterface_;
 typedef const JNINativeInterface_* JNIEnv;
 typedef const JNIInvokeInterface_* JavaVM;
 
+// A native method RegisterNatives binds: its name, its JNI signature and
+// the function that implements it.
+struct JNINativeMethod {
+    char* name;
+    char* signature;
+    void* fnPtr;
+};
+
 struct JavaVMOption {
     char* optionString;
     void* extraInfo;
@@ -85,7 +93,8 @@ struct JNINativeInterface_ {
     jint(JNICALL* GetVersion)(JNIEnv* env);                           // 4
     void* reserved5;                                                  // DefineClass
     jclass(JNICALL* FindClass)(JNIEnv* env, const char* name);        // 6
-    void* reserved7_14[8];
+    jmethodID(JNICALL* FromReflectedMethod)(JNIEnv* env, jobject method);  // 7
+    void* reserved8_14[7];
     jthrowable(JNICALL* ExceptionOccurred)(JNIEnv* env);              // 15
     void(JNICALL* ExceptionDescribe)(JNIEnv* env);                    // 16
     void(JNICALL* ExceptionClear)(JNIEnv* env);                       // 17
@@ -95,7 +104,9 @@ struct JNINativeInterface_ {
     jmethodID(JNICALL* GetStaticMethodID)(JNIEnv* env, jclass cls, const char* name,
                                           const char* signature);     // 113
     jobject(JNICALL* CallStaticObjectMethod)(JNIEnv* env, jclass cls, jmethodID method, ...);  // 114
-    void* reserved115_166[52];
+    void* reserved115_140[26];
+    void(JNICALL* CallStaticVoidMethod)(JNIEnv* env, jclass cls, jmethodID method, ...);  // 141
+    void* reserved142_166[25];
     jstring(JNICALL* NewStringUTF)(JNIEnv* env, const char* bytes);   // 167
     void* reserved168;                                                // GetStringUTFLength
     const char*(JNICALL* GetStringUTFChars)(JNIEnv* env, jstring text, jboolean* is_copy);  // 169
@@ -106,7 +117,10 @@ struct JNINativeInterface_ {
     void* reserved173;                                                // GetObjectArrayElement
     void(JNICALL* SetObjectArrayElement)(JNIEnv* env, jobjectArray array, jsize index,
                                          jobject value);              // 174
-    void* reserved175_233[59];
+    void* reserved175_214[40];
+    jint(JNICALL* RegisterNatives)(JNIEnv* env, jclass cls, const JNINativeMethod* methods,
+                                   jint count);                       // 215
+    void* reserved216_233[18];
 };
 
 // The VM library's entry point "JNI_CreateJavaVM".

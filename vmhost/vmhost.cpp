@@ -82,6 +82,34 @@ int sequence_length(const unsigned char* s)
     return 0;
 }
 
+// The natives of the standard boot class: with them it has main called
+// here, through JNI as java does, instead of through reflection (whose
+// first call spins method handle classes from Java 18 on). An exception
+// main throws stays pending and reaches the boot class as main's own.
+jboolean JNICALL boot_launcher_calls(JNIEnv*, jclass)
+{
+    return JNI_TRUE;
+}
+
+void JNICALL boot_call_main(JNIEnv* env, jclass, jclass main, jobject method, jobjectArray words)
+{
+    jmethodID id = (*env)->FromReflectedMethod(env, method);
+    if (id) (*env)->CallStaticVoidMethod(env, main, id, words);
+}
+
+// A boot class that does not declare them (a package's own) is left as it
+// is: the failed binding's exception is cleared.
+void bind_boot_natives(JNIEnv* env, jclass boot)
+{
+    JNINativeMethod natives[] = {
+        {const_cast<char*>("launcherCalls"), const_cast<char*>("()Z"), reinterpret_cast<void*>(boot_launcher_calls)},
+        {const_cast<char*>("callMain"),
+         const_cast<char*>("(Ljava/lang/Class;Ljava/lang/reflect/Method;[Ljava/lang/String;)V"),
+         reinterpret_cast<void*>(boot_call_main)},
+    };
+    if ((*env)->RegisterNatives(env, boot, natives, 2) != 0) (*env)->ExceptionClear(env);
+}
+
 // A boot array element made of a launcher text.
 void set_element(JNIEnv* env, jobjectArray array, int index, const char* text)
 {
@@ -199,6 +227,7 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     jmethodID method = boot ? (*env)->GetStaticMethodID(env, boot, boot_method, boot_signature) : nullptr;
     if (!method) return format_new(text_error_13, vm_library);
 
+    bind_boot_natives(env, boot);
     jclass string_class = (*env)->FindClass(env, "java/lang/String");
     jobjectArray array =
         (*env)->NewObjectArray(env, boot_fixed_elements + count, string_class, (*env)->NewStringUTF(env, ""));

@@ -1,4 +1,5 @@
 #include "os/os.h"
+#include "payload/hash_kernels.h"
 #include "payload/sections.h"
 #include "payload/tests/fixture.h"
 #include "payload/tests/oracle.h"
@@ -33,6 +34,23 @@ TEST(SectionHash, MatchesTheDefinitionForEveryLengthAndAlignment)
                 << length << " at " << shift;
     for (int32_t length : {4095, 65536, 69997})
         EXPECT_EQ(section_hash(&data[3], length), plain_hash(&data[3], length)) << length;
+}
+
+// Both kernels, for pieces that start anywhere in a run: the terms of the
+// pieces XORed together give the hash of the whole run.
+TEST(SectionHash, KernelsAgreeOnPiecesAtEveryOffset)
+{
+    std::mt19937 random(5);
+    bytes data(5000);
+    for (unsigned char& b : data) b = static_cast<unsigned char>(random());
+    for (auto kernel : {hash_terms_scalar, hash_terms_wide}) {
+        if (kernel == hash_terms_wide && !hash_wide_usable()) continue;
+        for (size_t cut = 0; cut < 100; cut++)
+            for (size_t length : {cut + 1, cut + 31, cut + 64, cut + 97, size_t(5000)}) {
+                uint64_t whole = (kernel(data.data(), cut, 0) ^ kernel(&data[cut], length - cut, uint32_t(cut))) | 1;
+                ASSERT_EQ(whole, plain_hash(data.data(), int32_t(length))) << cut << " " << length;
+            }
+    }
 }
 
 TEST(SectionHash, InverseOfRandomOddNumbers)

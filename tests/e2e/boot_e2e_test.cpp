@@ -278,4 +278,31 @@ TEST(BootClass, TheStandardOneWinsOverAJarsOwnUnlessLeftOut)
     }
 }
 
+// The launcher binds the boot class's natives and main is called through
+// JNI. Run by a launcher that does not (here: plain java), the boot class
+// calls main by reflection, with the same results and the same trace.
+TEST(BootClass, CallsMainByReflectionWhereNoLauncherBindsItsNatives)
+{
+    const std::string cp = std::string(GLIMVANE_BOOT_CLASS_DIR) + ":" + GLIMVANE_BOOT_APPS_JAR;
+    struct {
+        const char* vars;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"main=Props|", "exe=/app/demo\ntemp=/tmp/run\nz=\nboot class in temp=false\nresult=null\n", ""},
+        {"main=Thrower|",
+         "result=54: The application ended with an exception: java.lang.IllegalStateException: boom\r\n\r\n\t" +
+             no_trace + "\n",
+         thrower_trace},
+        {"main=IntMain|", "result=53: The main class 'IntMain' has no public static void main(String[])", ""},
+    };
+    for (const auto& c : cases) {
+        run_result r = run_program({std::string(TEST_JAVA_HOME) + "/bin/java", "-cp", cp, "CallBoot", c.vars});
+        EXPECT_EQ(r.exit_code, 0) << c.vars << "\n" << r.err;
+        EXPECT_EQ(r.out.substr(0, c.out.size()), c.out) << c.vars;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err) << c.vars << "\n" << r.err;
+        EXPECT_EQ(r.err.find("reflect"), std::string::npos) << c.vars << "\n" << r.err;
+    }
+}
+
 }  // namespace

@@ -18,6 +18,9 @@ namespace {
 #define SAME_SLOT(table, slot) \
     static_assert(offsetof(table, slot) == offsetof(jdk::table, slot), #table "::" #slot)
 
+SAME_SLOT(JNINativeMethod, name);
+SAME_SLOT(JNINativeMethod, signature);
+SAME_SLOT(JNINativeMethod, fnPtr);
 SAME_SLOT(JavaVMOption, optionString);
 SAME_SLOT(JavaVMOption, extraInfo);
 SAME_SLOT(JavaVMInitArgs, version);
@@ -36,17 +39,20 @@ SAME_SLOT(JNIInvokeInterface_, AttachCurrentThreadAsDaemon);
 
 SAME_SLOT(JNINativeInterface_, GetVersion);
 SAME_SLOT(JNINativeInterface_, FindClass);
+SAME_SLOT(JNINativeInterface_, FromReflectedMethod);
 SAME_SLOT(JNINativeInterface_, ExceptionOccurred);
 SAME_SLOT(JNINativeInterface_, ExceptionDescribe);
 SAME_SLOT(JNINativeInterface_, ExceptionClear);
 SAME_SLOT(JNINativeInterface_, DeleteLocalRef);
 SAME_SLOT(JNINativeInterface_, GetStaticMethodID);
 SAME_SLOT(JNINativeInterface_, CallStaticObjectMethod);
+SAME_SLOT(JNINativeInterface_, CallStaticVoidMethod);
 SAME_SLOT(JNINativeInterface_, NewStringUTF);
 SAME_SLOT(JNINativeInterface_, GetStringUTFChars);
 SAME_SLOT(JNINativeInterface_, ReleaseStringUTFChars);
 SAME_SLOT(JNINativeInterface_, NewObjectArray);
 SAME_SLOT(JNINativeInterface_, SetObjectArrayElement);
+SAME_SLOT(JNINativeInterface_, RegisterNatives);
 
 TEST(JniLayout, TablesEndWhereTheJdksDo)
 {

@@ -50,3 +50,13 @@ class Gone {}
 class Orphan extends Gone {
     public static void main(String[] args) {}
 }
+
+// Calls the standard boot class as a launcher that does not bind its
+// natives would: args[0] is the Vars text, lines separated by '|'.
+class CallBoot {
+    public static void main(String[] args) throws Exception {
+        String[] a = {"R", "/app/demo", "/tmp/run", args[0].replace('|', '\n'), ""};
+        Object result = Class.forName("glimvaneboot").getMethod("boot", String[].class).invoke(null, (Object) a);
+        System.out.println("result=" + result);
+    }
+}
