@@ -150,6 +150,9 @@ struct os_mapping {
 // Length of the file (low 32 bits), or -1 when open, mapping or view fails.
 int32_t os_map_file(const char* path, os_mapping* mapping);
 void os_unmap_file(os_mapping* mapping);
+// Reads `size` bytes at `offset` of the mapped file through its handle, not
+// through the view; false unless all of them were read.
+bool os_mapping_read(const os_mapping* mapping, uint64_t offset, void* buf, size_t size);
 
 // ---- 5. process facts, environment, current directory ----------------------
 

@@ -339,6 +339,20 @@ void os_unmap_file(os_mapping* mapping)
     mapping->file = -1;
 }
 
+bool os_mapping_read(const os_mapping* mapping, uint64_t offset, void* buf, size_t size)
+{
+    auto* out = static_cast<unsigned char*>(buf);
+    while (size > 0) {
+        ssize_t n = pread(int(mapping->file), out, size, off_t(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        out += n;
+        offset += uint64_t(n);
+        size -= size_t(n);
+    }
+    return true;
+}
+
 // ---- 4. process facts, environment, current directory --------------------------
 
 size_t os_module_filename(char* buf, size_t size)

@@ -316,6 +316,22 @@ void os_unmap_file(os_mapping* mapping)
     mapping->file = -1;
 }
 
+bool os_mapping_read(const os_mapping* mapping, uint64_t offset, void* buf, size_t size)
+{
+    auto* out = static_cast<unsigned char*>(buf);
+    while (size > 0) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(offset);
+        at.OffsetHigh = DWORD(offset >> 32);
+        DWORD want = size > 0x40000000 ? 0x40000000 : DWORD(size), got = 0;
+        if (!ReadFile(HANDLE(mapping->file), out, want, &got, &at) || got == 0) return false;
+        out += got;
+        offset += got;
+        size -= got;
+    }
+    return true;
+}
+
 // ---- 4. process facts, environment, current directory --------------------------
 
 size_t os_module_filename(char* buf, size_t size)

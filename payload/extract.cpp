@@ -16,17 +16,6 @@ bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
-// The XOR value of each position, twice over: a 256-byte block that starts
-// at position p reads its values from at + p mod 256.
-struct position_table {
-    unsigned char at[512];
-    constexpr position_table() : at()
-    {
-        for (int i = 0; i < 512; i++) at[i] = static_cast<unsigned char>(i);
-    }
-};
-constexpr position_table positions;
-
 // File contents pass from the mapping to the file through this buffer: it
 // stays in the cache, and the launcher's memory does not grow with the
 // size of the files.
@@ -49,7 +38,8 @@ bool write_file_from(const char* path, const unsigned char* data, size_t length,
     } else {
         for (size_t at = 0; written && at < length; at += stream_chunk) {
             size_t n = length - at < stream_chunk ? length - at : stream_chunk;
-            descramble_bytes(data + at, stream_buffer, n, first + at);
+            read_payload(data + at, n, stream_buffer);
+            descramble_bytes(stream_buffer, stream_buffer, n, first + at);
             written = os_file_write(file, stream_buffer, n) == long(n);
         }
     }
@@ -68,7 +58,8 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
     if (scrambled) {
         // read_record reads no further than n + 10 once n + 10 <= length.
         size_t n = size_t(length < record_head_limit ? (length > 0 ? length : 0) : record_head_limit);
-        descramble_bytes(data, head, n, 0);
+        read_payload(data, n, head);
+        descramble_bytes(head, head, n, 0);
         record = head;
     }
     file_record r;
@@ -102,31 +93,6 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
 }
 
 }  // namespace
-
-// p = ((c XOR (i mod 256)) - 100) mod 256, eight bytes at a time: the XOR
-// index repeats every 256 bytes, so whole blocks XOR with a table of 0..255,
-// and the subtraction is done per byte inside a 64-bit word (the top bit of
-// each byte is set first so that no borrow crosses into the next byte, then
-// the true top bit is put back).
-void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first)
-{
-    const uint64_t top_bits = 0x8080808080808080u;
-    const uint64_t hundreds = 0x6464646464646464u;
-    const unsigned char* row = positions.at + first % 256;
-    size_t at = 0;
-    for (; length - at >= 256; at += 256) {
-        for (size_t j = 0; j < 256; j += 8) {
-            uint64_t word, index;
-            memcpy(&word, in + at + j, 8);
-            memcpy(&index, row + j, 8);
-            word ^= index;
-            word = ((word | top_bits) - hundreds) ^ ((word ^ ~hundreds) & top_bits);
-            memcpy(out + at + j, &word, 8);
-        }
-    }
-    for (size_t j = 0; at + j < length; j++)
-        out[at + j] = static_cast<unsigned char>((in[at + j] ^ (first + j)) - 100);
-}
 
 unsigned char* descramble_section(const unsigned char* header)
 {

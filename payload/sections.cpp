@@ -4,6 +4,7 @@
 #include "support/track.h"
 
 #include <atomic>
+#include <cstring>
 
 namespace {
 
@@ -19,6 +20,31 @@ uint64_t get64(const unsigned char* p)
 }
 
 os_mapping self_mapping = {-1, nullptr, nullptr, 0};
+
+bool in_view(const unsigned char* data, size_t length)
+{
+    auto view = reinterpret_cast<uintptr_t>(self_mapping.view);
+    auto at = reinterpret_cast<uintptr_t>(data);
+    return view && at >= view && length <= self_mapping.view_length && at - view <= self_mapping.view_length - length;
+}
+
+// Payload bytes are hashed a chunk at a time from a buffer that stays in
+// the cache (see read_payload); a multiple of 32, so that every chunk but
+// the first starts its hash blocks at once.
+const size_t hash_chunk = 256 * 1024;
+unsigned char hash_buffers[2][hash_chunk];
+
+uint64_t payload_terms(const unsigned char* data, size_t length, uint32_t first, unsigned char* buffer)
+{
+    if (!in_view(data, length)) return section_hash_terms(data, length, first);
+    uint64_t terms = 0;
+    for (size_t at = 0; at < length; at += hash_chunk) {
+        size_t n = length - at < hash_chunk ? length - at : hash_chunk;
+        read_payload(data + at, n, buffer);
+        terms ^= section_hash_terms(buffer, n, first + uint32_t(at));
+    }
+    return terms;
+}
 
 // Payloads from this size on are hashed on two cores: the hash terms of the
 // second half on a thread of its own, those of the first half here. Below
@@ -36,20 +62,21 @@ hash_job second_half;
 
 void hash_second_half()
 {
-    second_half.terms = section_hash_terms(second_half.data, second_half.length, second_half.first);
+    second_half.terms = payload_terms(second_half.data, second_half.length, second_half.first, hash_buffers[1]);
     second_half.done.store(true, std::memory_order_release);
 }
 
 uint64_t payload_hash(const unsigned char* payload, int32_t length)
 {
-    if (length < split_hash_from) return section_hash(payload, length);
-    size_t half = size_t(length) / 2;
+    if (length <= 0) return 1;
+    size_t half = length < split_hash_from ? size_t(length) : size_t(length) / 2;
     second_half.data = payload + half;
     second_half.length = size_t(length) - half;
     second_half.first = uint32_t(half);
     second_half.done.store(false, std::memory_order_relaxed);
-    if (!start_thread(hash_second_half)) return section_hash(payload, length);
-    uint64_t terms = section_hash_terms(payload, half, 0);
+    if (half == size_t(length) || !start_thread(hash_second_half))
+        return payload_terms(payload, size_t(length), 0, hash_buffers[0]) | 1;
+    uint64_t terms = payload_terms(payload, half, 0, hash_buffers[0]);
     while (!second_half.done.load(std::memory_order_acquire)) os_sleep_ms(0);
     return (terms ^ second_half.terms) | 1;
 }
@@ -101,6 +128,13 @@ uint64_t section_signature(const unsigned char* header)
 int32_t section_payload_length(const unsigned char* header)
 {
     return int32_t(get32(header + 24));
+}
+
+void read_payload(const unsigned char* data, size_t length, unsigned char* out)
+{
+    auto* view = static_cast<const unsigned char*>(self_mapping.view);
+    if (in_view(data, length) && os_mapping_read(&self_mapping, uint64_t(data - view), out, length)) return;
+    memcpy(out, data, length);
 }
 
 int32_t map_self(const char* path, const unsigned char** base)

@@ -41,6 +41,13 @@ char section_type(const unsigned char* header);
 uint64_t section_signature(const unsigned char* header);
 int32_t section_payload_length(const unsigned char* header);
 
+// Copies `length` bytes that stand at `data` into `out`. Bytes inside the
+// view of the running executable are read from its file: on some virtual
+// machines the page faults of a fresh view cost several times the copy
+// (100 MB: 55 to 88 ms against 7 to 11 ms). Other bytes, and bytes whose
+// read fails, are copied as they stand.
+void read_payload(const unsigned char* data, size_t length, unsigned char* out);
+
 // Maps the file read-only; its length, or -1 (resources acquired before the
 // failure stay held until unmap_self).
 int32_t map_self(const char* path, const unsigned char** base);

@@ -1,5 +1,6 @@
 #include "os/os.h"
 #include "payload/extract.h"
+#include "payload/kernels.h"
 #include "payload/tests/fixture.h"
 #include "payload/tests/oracle.h"
 #include "payload/writer.h"
@@ -38,26 +39,30 @@ TEST(Scrambling, IndexWrapsEvery256Bytes)
     EXPECT_NE(scrambled[0], scrambled[1]);
 }
 
-TEST(Scrambling, BlockVersionMatchesTheRuleAndRoundTrips)
+TEST(Scrambling, BothKernelsMatchTheRuleAndRoundTrip)
 {
     std::mt19937 random(3);
     bytes data(5000);
     for (unsigned char& b : data) b = static_cast<unsigned char>(random());
-    for (size_t length : {size_t(0), size_t(1), size_t(255), size_t(256), size_t(257), size_t(4999)}) {
-        bytes out(length), expected(length), back(length);
-        descramble_bytes(&data[1], out.data(), length);
-        plain_descramble(&data[1], expected.data(), length);
-        EXPECT_EQ(out, expected) << length;
-        scramble_bytes(out.data(), back.data(), length);
-        EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin() + 1)) << length;
-    }
-    // A run that starts inside the payload: the XOR values go on from there.
     bytes whole(data.size());
     plain_descramble(data.data(), whole.data(), data.size());
-    for (size_t first : {size_t(1), size_t(255), size_t(256), size_t(300)}) {
-        bytes out(1000);
-        descramble_bytes(&data[first], out.data(), out.size(), first);
-        EXPECT_TRUE(std::equal(out.begin(), out.end(), whole.begin() + long(first))) << first;
+    for (auto kernel : {descramble_scalar, descramble_wide}) {
+        if (kernel == descramble_wide && !wide_usable()) continue;
+        for (size_t length : {size_t(0), size_t(1), size_t(31), size_t(255), size_t(256), size_t(257), size_t(4999)}) {
+            bytes out(length), expected(length), back(length);
+            kernel(&data[1], out.data(), length, 0);
+            plain_descramble(&data[1], expected.data(), length);
+            EXPECT_EQ(out, expected) << length;
+            scramble_bytes(out.data(), back.data(), length);
+            EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin() + 1)) << length;
+        }
+        // A run that starts inside the payload: the XOR values go on from
+        // there. In place, as the extraction does it.
+        for (size_t first : {size_t(1), size_t(31), size_t(255), size_t(256), size_t(300)}) {
+            bytes out(data.begin() + long(first), data.begin() + long(first) + 1000);
+            kernel(out.data(), out.data(), out.size(), first);
+            EXPECT_TRUE(std::equal(out.begin(), out.end(), whole.begin() + long(first))) << first;
+        }
     }
 }
 

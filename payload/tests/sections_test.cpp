@@ -1,5 +1,5 @@
 #include "os/os.h"
-#include "payload/hash_kernels.h"
+#include "payload/kernels.h"
 #include "payload/sections.h"
 #include "payload/tests/fixture.h"
 #include "payload/tests/oracle.h"
@@ -44,7 +44,7 @@ TEST(SectionHash, KernelsAgreeOnPiecesAtEveryOffset)
     bytes data(5000);
     for (unsigned char& b : data) b = static_cast<unsigned char>(random());
     for (auto kernel : {hash_terms_scalar, hash_terms_wide}) {
-        if (kernel == hash_terms_wide && !hash_wide_usable()) continue;
+        if (kernel == hash_terms_wide && !wide_usable()) continue;
         for (size_t cut = 0; cut < 100; cut++)
             for (size_t length : {cut + 1, cut + 31, cut + 64, cut + 97, size_t(5000)}) {
                 uint64_t whole = (kernel(data.data(), cut, 0) ^ kernel(&data[cut], length - cut, uint32_t(cut))) | 1;

@@ -1,8 +1,11 @@
-#include "payload/hash_kernels.h"
+#include "payload/kernels.h"
+#include "payload/extract.h"
 #include "payload/sections.h"
 
+#include <cstring>
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define GLIMVANE_HASH_AVX2 1
+#define GLIMVANE_WIDE 1
 #include <immintrin.h>
 #endif
 
@@ -19,6 +22,23 @@ struct factor_table {
     }
 };
 constexpr factor_table factors;
+
+// The XOR value of each position, twice over: a 256-byte block that starts
+// at position p reads its values from at + p mod 256.
+struct position_table {
+    unsigned char at[512];
+    constexpr position_table() : at()
+    {
+        for (int i = 0; i < 512; i++) at[i] = static_cast<unsigned char>(i);
+    }
+};
+constexpr position_table positions;
+
+// Plain byte = ((scrambled XOR (position mod 256)) - 100) mod 256.
+void descramble_bytewise(const unsigned char* in, unsigned char* out, size_t length, size_t first)
+{
+    for (size_t j = 0; j < length; j++) out[j] = static_cast<unsigned char>((in[j] ^ (first + j)) - 100);
+}
 
 uint64_t bytewise_terms(const unsigned char* data, size_t length, uint32_t first)
 {
@@ -57,9 +77,32 @@ uint64_t hash_terms_scalar(const unsigned char* data, size_t length, uint32_t fi
     return h0 ^ h1 ^ h2 ^ h3 ^ bytewise_terms(data + k, length - k, first + uint32_t(k));
 }
 
-#ifdef GLIMVANE_HASH_AVX2
+// Eight bytes at a time: the XOR index repeats every 256 bytes, so whole
+// blocks XOR with a table of 0..255, and the subtraction is done per byte
+// inside a 64-bit word (the top bit of each byte is set first so that no
+// borrow crosses into the next byte, then the true top bit is put back).
+void descramble_scalar(const unsigned char* in, unsigned char* out, size_t length, size_t first)
+{
+    const uint64_t top_bits = 0x8080808080808080u;
+    const uint64_t hundreds = 0x6464646464646464u;
+    const unsigned char* row = positions.at + first % 256;
+    size_t at = 0;
+    for (; length - at >= 256; at += 256) {
+        for (size_t j = 0; j < 256; j += 8) {
+            uint64_t word, index;
+            memcpy(&word, in + at + j, 8);
+            memcpy(&index, row + j, 8);
+            word ^= index;
+            word = ((word | top_bits) - hundreds) ^ ((word ^ ~hundreds) & top_bits);
+            memcpy(out + at + j, &word, 8);
+        }
+    }
+    descramble_bytewise(in + at, out + at, length - at, first + at);
+}
 
-bool hash_wide_usable()
+#ifdef GLIMVANE_WIDE
+
+bool wide_usable()
 {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
@@ -104,22 +147,53 @@ __attribute__((target("avx2"))) uint64_t hash_terms_wide(const unsigned char* da
     return h ^ bytewise_terms(data + k, length - k, first + uint32_t(k));
 }
 
+__attribute__((target("avx2"))) void descramble_wide(const unsigned char* in, unsigned char* out, size_t length,
+                                                      size_t first)
+{
+    const __m256i hundred = _mm256_set1_epi8(100);
+    size_t at = 0;
+    for (; length - at >= 32; at += 32) {
+        __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + at));
+        __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(positions.at + (first + at) % 256));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + at),
+                            _mm256_sub_epi8(_mm256_xor_si256(word, index), hundred));
+    }
+    descramble_bytewise(in + at, out + at, length - at, first + at);
+}
+
 #else
 
-bool hash_wide_usable()
+bool wide_usable()
 {
     return false;
 }
 
 #endif
 
+namespace {
+
+bool use_wide()
+{
+    static const bool wide = wide_usable();
+    return wide;
+}
+
+}  // namespace
+
 uint64_t section_hash_terms(const unsigned char* data, size_t length, uint32_t first)
 {
-#ifdef GLIMVANE_HASH_AVX2
-    static const bool wide = hash_wide_usable();
-    if (wide) return hash_terms_wide(data, length, first);
+#ifdef GLIMVANE_WIDE
+    if (use_wide()) return hash_terms_wide(data, length, first);
 #endif
     return hash_terms_scalar(data, length, first);
+}
+
+void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length, size_t first)
+{
+#ifdef GLIMVANE_WIDE
+    if (use_wide()) return descramble_wide(in, out, length, first);
+#endif
+    descramble_scalar(in, out, length, first);
 }
 
 uint64_t section_hash(const unsigned char* data, int32_t length)
