@@ -20,8 +20,8 @@
 //
 // Compiled for Java 8 so that every runtime from 8 on loads it.
 
-import java.io.PrintWriter;
-import java.io.StringWriter;
+import java.io.ByteArrayOutputStream;
+import java.io.PrintStream;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
 import java.lang.reflect.Modifier;
@@ -106,13 +106,17 @@ public class glimvaneboot {
         try {
             method.invoke(null, (Object) words);
             return null;
-        } catch (InvocationTargetException e) {
-            return thrown(e.getCause(), windowed);
-        } catch (ExceptionInInitializerError e) {
-            return thrown(e, windowed);
-        } catch (IllegalAccessException e) {
-            return "53: The main method of '" + name + "' cannot be called: " + e + "\r\n\r\n"
-                + "\tMake the main class public, or have its module open its package";
+        } catch (Throwable t) {
+            // One handler, its cases told apart by instanceof: the verifier
+            // loads the class of every handler's type when this class is
+            // loaded, and these are not in the runtimes' shared archives.
+            if (t instanceof InvocationTargetException) return thrown(t.getCause(), windowed);
+            if (t instanceof ExceptionInInitializerError) return thrown(t, windowed);
+            if (t instanceof IllegalAccessException)
+                return "53: The main method of '" + name + "' cannot be called: " + t + "\r\n\r\n"
+                    + "\tMake the main class public, or have its module open its package";
+            if (t instanceof Error) throw (Error) t;
+            throw (RuntimeException) t;
         }
     }
 
@@ -128,7 +132,8 @@ public class glimvaneboot {
     private static boolean launcherCallsMain() {
         try {
             return launcherCalls();
-        } catch (UnsatisfiedLinkError e) {
+        } catch (LinkageError e) {
+            // UnsatisfiedLinkError, named by its shared superclass (see start).
             return false;
         }
     }
@@ -152,8 +157,9 @@ public class glimvaneboot {
         String what = t.getCause() == null ? t.toString() : t + ", caused by " + t.getCause();
         String text = "54: The application ended with an exception: " + what + "\r\n\r\n\t";
         if (!windowed) return text + "Its stack trace is on standard error; fix the fault in the application";
-        StringWriter trace = new StringWriter();
-        t.printStackTrace(new PrintWriter(trace));
+        // A byte stream, not a StringWriter: see start.
+        ByteArrayOutputStream trace = new ByteArrayOutputStream();
+        t.printStackTrace(new PrintStream(trace, true));
         String[] lines = trace.toString().split("\r?\n");
         StringBuilder box = new StringBuilder(text);
         for (int i = 1; i < lines.length && i <= box_trace_lines; i++)
