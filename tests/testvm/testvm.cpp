@@ -11,6 +11,9 @@
 //   -Dtestvm.say=TEXT      the boot call writes TEXT and a newline to stdout
 //   -Dtestvm.thread=MS     the boot call starts a non-daemon thread that
 //                          lives MS milliseconds; DestroyJavaVM waits for it
+// The boot call then calls the natives the launcher bound, as the standard
+// boot class does: launcherCalls, then callMain with a main class, its
+// method and the words.
 #include "vmhost/jni.h"
 
 #include <cstdarg>
@@ -56,6 +59,12 @@ vm_object* pending_exception;
 vm_object boot_class{"glimvaneboot", {}};
 vm_object string_class{"java/lang/String", {}};
 int boot_method;  // its address is the method id
+vm_object main_class{"Main", {}};
+vm_object main_method{"Main.main", {}};
+int main_method_id;
+// What RegisterNatives bound, by name.
+jboolean(JNICALL* bound_launcher_calls)(JNIEnv*, jclass) = nullptr;
+void(JNICALL* bound_call_main)(JNIEnv*, jclass, jclass, jobject, jobjectArray) = nullptr;
 
 void record(const char* format, ...)
 {
@@ -173,6 +182,34 @@ jmethodID JNICALL get_static_method(JNIEnv*, jclass cls, const char* name, const
     return reinterpret_cast<jmethodID>(&boot_method);
 }
 
+jmethodID JNICALL from_reflected_method(JNIEnv*, jobject method)
+{
+    record("from.reflected=%s", as_object(method)->text.c_str());
+    return method == as_handle(&main_method) ? reinterpret_cast<jmethodID>(&main_method_id) : nullptr;
+}
+
+void JNICALL call_static_void(JNIEnv*, jclass cls, jmethodID method, ...)
+{
+    va_list args;
+    va_start(args, method);
+    vm_object* words = as_object(va_arg(args, jobject));
+    va_end(args);
+    record("main.called=%s %d %d", as_object(cls)->text.c_str(),
+           int(method == reinterpret_cast<jmethodID>(&main_method_id)), int(words->items.size()));
+}
+
+jint JNICALL register_natives(JNIEnv*, jclass cls, const JNINativeMethod* methods, jint count)
+{
+    for (jint i = 0; i < count; i++) {
+        record("native=%s %s %s", as_object(cls)->text.c_str(), methods[i].name, methods[i].signature);
+        if (strcmp(methods[i].name, "launcherCalls") == 0)
+            bound_launcher_calls = reinterpret_cast<decltype(bound_launcher_calls)>(methods[i].fnPtr);
+        if (strcmp(methods[i].name, "callMain") == 0)
+            bound_call_main = reinterpret_cast<decltype(bound_call_main)>(methods[i].fnPtr);
+    }
+    return 0;
+}
+
 jstring JNICALL new_string(JNIEnv*, const char* bytes)
 {
     return as_handle(new vm_object{bytes, {}});
@@ -193,6 +230,12 @@ jobject JNICALL call_static_object(JNIEnv*, jclass, jmethodID method, ...)
         fflush(stdout);
     }
     if (thread_ms > 0) live_thread = CreateThread(nullptr, 0, non_daemon_thread, nullptr, 0, nullptr);
+    JNIEnv* env = &env_instance;
+    if (bound_launcher_calls) record("natives.launcherCalls=%d", int(bound_launcher_calls(env, as_handle(&boot_class))));
+    if (bound_call_main) {
+        bound_call_main(env, as_handle(&boot_class), as_handle(&main_class), as_handle(&main_method), as_handle(array));
+        record("natives.callMain.returned");
+    }
     if (boot_action.rfind("text:", 0) == 0) return as_handle(new vm_object{boot_action.substr(5), {}});
     if (boot_action == "throw") pending_exception = new vm_object{"java.lang.IllegalStateException: testvm", {}};
     if (boot_action.rfind("exit:", 0) == 0 && exit_hook) exit_hook(atoi(boot_action.c_str() + 5));
@@ -228,12 +271,15 @@ JNINativeInterface_ make_function_table()
     JNINativeInterface_ table = {};
     table.GetVersion = get_version;
     table.FindClass = find_class;
+    table.FromReflectedMethod = from_reflected_method;
     table.ExceptionOccurred = exception_occurred;
     table.ExceptionDescribe = exception_describe;
     table.ExceptionClear = exception_clear;
     table.DeleteLocalRef = delete_local_ref;
     table.GetStaticMethodID = get_static_method;
     table.CallStaticObjectMethod = call_static_object;
+    table.CallStaticVoidMethod = call_static_void;
+    table.RegisterNatives = register_natives;
     table.NewStringUTF = new_string;
     table.GetStringUTFChars = get_string_chars;
     table.ReleaseStringUTFChars = release_string_chars;

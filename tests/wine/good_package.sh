@@ -71,6 +71,14 @@ inspected=$("$pack" inspect "$app/demo.exe") || fail "inspect refuses the packag
 expect_recorded 'boot\[5\]' one
 expect_recorded 'boot\[6\]' 'two words'
 expect_recorded 'boot\[7\]' ''
+# The boot class's natives are bound and callable: main is called through
+# the VM with the words.
+expect_recorded native "$(printf '%s\n' 'glimvaneboot launcherCalls ()Z' \
+  'glimvaneboot callMain (Ljava/lang/Class;Ljava/lang/reflect/Method;[Ljava/lang/String;)V')"
+expect_recorded natives.launcherCalls 1
+expect_recorded from.reflected Main.main
+expect_recorded main.called 'Main 1 8'
+tr -d '\r' <"$record" | grep -qx natives.callMain.returned || fail "callMain did not return"
 expect_removed
 
 # Without -D*, the flags element is R alone.
