@@ -9,7 +9,7 @@
 #
 # STUB=path/to/glimvane measures another stub (an older build, say) with
 # the packer of BUILD_DIR.
-# Needs hyperfine, jq and valgrind (apt-get install hyperfine jq valgrind).
+# Needs hyperfine, jq, valgrind and GNU time (apt-get install hyperfine jq valgrind time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
@@ -96,6 +96,15 @@ big_heap=$(peak_heap "$work/big.pkg")
 small_heap=$(peak_heap "$work/small.pkg")
 echo "peak heap up to the VM: 100 MB package $((big_heap / 1024)) KiB, 1 MB package" \
   "$((small_heap / 1024)) KiB (difference $(((big_heap - small_heap) / 1024)) KiB)"
+# Peak resident memory, the pages of the mapping it touched included.
+peak_rss() {
+  /usr/bin/time -f %M -o "$work/time.out" "$1" -Q* -W* "-jvm:$work/none.so" >/dev/null 2>&1 || true
+  tail -1 "$work/time.out"
+}
+big_rss=$(peak_rss "$work/big.pkg")
+small_rss=$(peak_rss "$work/small.pkg")
+echo "peak resident up to the VM: 100 MB package $big_rss KiB, 1 MB package $small_rss KiB" \
+  "(difference $((big_rss - small_rss)) KiB)"
 
 # 4. Ten launches in a row, five times: the first against the tenth.
 firsts=() tenths=()
