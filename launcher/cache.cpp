@@ -121,6 +121,24 @@ int32_t cached_files(const launch_state& launch)
     return count;
 }
 
+// True when the stamp begins with a head of its own format and of as many
+// sections as the package's: only their signatures can then differ.
+bool whole_head(const launch_state& launch, const char* text)
+{
+    size_t first = strlen(text_stamp_head);
+    if (strncmp(text, text_stamp_head, first) != 0) return false;
+    const char* line = text + first;
+    for (int32_t i = 0; i < launch.found; i++) {
+        char type = 0;
+        unsigned long long signature = 0;
+        int length = 0, end = 0;
+        if (sscanf(line, "section %c %llx %d%n", &type, &signature, &length, &end) != 3 || line[end] != '\n')
+            return false;
+        line += end + 1;
+    }
+    return true;
+}
+
 // Null when `folder` holds what its stamp records: the same sections and
 // every file with the size and time it was written with. Otherwise why not.
 const char* stamp_problem(const launch_state& launch, const char* folder, const char* head)
@@ -140,8 +158,7 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
     if (n != long(size))
         problem = text_cache_bad_stamp;
     else if (strncmp(text, head, head_length) != 0)
-        problem = strncmp(text, text_stamp_head, strlen(text_stamp_head)) == 0 ? text_cache_other_sections
-                                                                                : text_cache_bad_stamp;
+        problem = whole_head(launch, text) ? text_cache_other_sections : text_cache_bad_stamp;
     int32_t files = 0;
     for (char* line = text + head_length; !problem && *line; files++) {
         char* end = strchr(line, '\n');
