@@ -33,14 +33,6 @@ struct fast_package : package_dir {
         return run_program(argv, env);
     }
 
-    bool temp_removed() const
-    {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return fs::is_empty(tmp);
-    }
-
     // The names in our cache folder, sorted.
     std::vector<std::string> cache_entries() const
     {
