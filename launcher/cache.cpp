@@ -352,25 +352,30 @@ void stage_cache(launch_state& launch)
     char* folder = format_new("%s%c%s", base, os_path_sep, id);
     char* lock_path = format_new("%s%s", folder, lock_suffix);
     log_line(log_cache_folder, folder);
-    // Held until the process ends: this launch uses the cache.
-    if (!os_lock_file(lock_path, false, true)) {
-        refuse(lock_path, text_cache_locked);
-        return;
-    }
-    sweep_caches(base, id);
-    text_builder head = stamp_head(launch);
+    // Never released: the lock goes with the process, however it ends.
+    bool ready = os_lock_file(lock_path, false, true) != nullptr;
+    if (!ready) refuse(lock_path, text_cache_locked);
+    if (ready) sweep_caches(base, id);
     os_folder_state state = os_folder_check(folder);
-    const char* problem = text_cache_no_stamp;
-    if (state == OS_FOLDER_REFUSED) {
+    if (ready && state == OS_FOLDER_REFUSED) {
         refuse(folder, text_cache_not_own);
-        return;
+        ready = false;
     }
-    if (state == OS_FOLDER_OWN) problem = stamp_problem(launch, folder, head.text);
-    if (!problem) {
-        log_line(log_cache_hit, folder);
-    } else {
-        log_line(log_cache_miss, problem);
-        if (!fill_cache(launch, folder, head)) return;
+    if (ready) {
+        text_builder head = stamp_head(launch);
+        const char* problem = state == OS_FOLDER_OWN ? stamp_problem(launch, folder, head.text) : text_cache_no_stamp;
+        if (!problem) {
+            log_line(log_cache_hit, folder);
+        } else {
+            log_line(log_cache_miss, problem);
+            ready = fill_cache(launch, folder, head);
+        }
+        track_free(head.text, 1516);
     }
-    launch.cache_folder = folder;
+    track_free(base, 1517);
+    track_free(lock_path, 1518);
+    if (ready)
+        launch.cache_folder = folder;
+    else
+        track_free(folder, 1519);
 }
