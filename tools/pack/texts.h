@@ -52,7 +52,8 @@ const char* const text_usage =
     "user's words; the Vars key windowed (--var windowed=*) puts the stack trace of an\n"
     "exception that ends main into the error box. The temp folder comes first on the\n"
     "class path, so this class wins over a glimvaneboot inside a jar: use --no-boot\n"
-    "to have a jar's own boot class run.\n"
+    "to have a jar's own boot class run. With --fast-start the class is stored in\n"
+    "glimvaneboot.jar, the first jar on the class path.\n"
     "\n"
     "Exit status: 0 on success, 1 when the input is refused or the file would not\n"
     "launch, 2 for a command-line mistake.\n";
