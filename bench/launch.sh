@@ -124,7 +124,7 @@ echo "fast start, 100 MB, up to the VM: extracting $(ms "$(median "$work/fast.js
   "from the cache $(ms "$(median "$work/fast.json" 1)"); full launch $(ms "$(median "$work/fast.json" 2)")," \
   "from the cache $(ms "$(median "$work/fast.json" 3)")"
 # The debug log's counter: the cache check, and no file extracted.
-log=$("$work/fast.pkg" -D* -W* "-jvm:$work/none.so" -Q* || true)
+log=$("$work/fast.pkg" -D* -W* "-jvm:$work/none.so" -Q* | tr -d '\r' || true)
 echo "fast start, debug log: $(grep -cE '^!extracted=' <<<"$log") files extracted;" \
   "$(grep -E '^!(temp.folder|cache.hit|path)=' <<<"$log" | sed -E 's/^!([a-z.]+)=.* \[([0-9]+)\]$/\1 at \2 ms/' | paste -sd, -)"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
