@@ -164,12 +164,14 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
         char* end = strchr(line, '\n');
         long long want_size = 0, want_time = 0;
         int name_at = 0;
-        if (!end || sscanf(line, "file %lld %lld %n", &want_size, &want_time, &name_at) != 2 || name_at == 0) {
+        // The name follows one blank and runs to the line's end, blanks and all.
+        if (!end || sscanf(line, "file %lld %lld%n", &want_size, &want_time, &name_at) != 2 ||
+            line + name_at >= end || line[name_at] != ' ') {
             problem = text_cache_bad_stamp;
             break;
         }
         *end = 0;
-        const char* name = line + name_at;
+        const char* name = line + name_at + 1;
         char* file = format_new("%s%c%s", folder, os_path_sep, name);
         int64_t have_size = -1, have_time = -1;
         if (!record_path_safe(name))
