@@ -63,10 +63,11 @@ std::vector<std::string> only(const fs::path& folder)
 TEST(FastStart, FirstLaunchFillsTheCacheLaterOnesStartFromIt)
 {
     fast_package p;
-    // A stored name with blanks, below a folder: the stamp must read it back.
+    // A stored name that begins with a blank and has a folder: the stamp must
+    // read it back.
     fs::path data = p.root / "data.txt";
     write_text(data, "data");
-    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", data.string() + "=conf/ two words",
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", data.string() + "= two words/data",
             "--fast-start"});
     run_result first = p.launch({"a"});
     ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
@@ -78,7 +79,7 @@ TEST(FastStart, FirstLaunchFillsTheCacheLaterOnesStartFromIt)
     EXPECT_EQ(value_of(log, "cache.staging"), folder.string() + ".stage-" + fs::path(value_of(log, "temp.folder")).filename().string());
     EXPECT_EQ(value_of(log, "cache.renamed"), folder.string());
     EXPECT_EQ(count_of(log, "extracted="), 3);
-    EXPECT_EQ(read_text(folder / "conf" / " two words"), "data");
+    EXPECT_EQ(read_text(folder / " two words" / "data"), "data");
     // Files only, the boot jar first: no folder, the same at every launch.
     const std::string class_path = folder.string() + "/glimvaneboot.jar:" + folder.string() + "/hello.jar";
     EXPECT_EQ(value_of(log, "java.class.path"), class_path);
