@@ -186,7 +186,8 @@ void stage_extract(launch_state& launch)
     for (int32_t i = 0; i < launch.found; i++) {
         const unsigned char* header = launch.table[i];
         char type = section_type(header);
-        if (type != 'J' && (launch.cache_folder || (type != 'F' && type != 'B'))) continue;
+        bool file = type == 'F' || type == 'B';
+        if (type != 'J' && (!file || launch.cache_folder)) continue;
         char* path = extract_section(header);
         if (!path) {
             // Only this stage's own text can be here: it runs without error.
