@@ -3,7 +3,8 @@
 # a Release stub and packer, a 100 MB package (ten 10 MB jars of random
 # bytes) and a 1 MB one (ten 100 KB jars), and compares them side by side
 # with hyperfine against `cp -r` of the same files and `java -cp` of the
-# same jars. Prints medians and ratios.
+# same jars, and the 100 MB package packed with --fast-start once its cache
+# is filled. Prints medians and ratios.
 #
 #   bash bench/launch.sh [BUILD_DIR]      (default build/release)
 #
@@ -117,4 +118,22 @@ done
 mid() { printf '%s\n' "$@" | sort -g | sed -n 3p; }
 echo "ten in a row, median of 5 rounds: first $(ms "$(mid "${firsts[@]}")"), tenth $(ms "$(mid "${tenths[@]}")")" \
   "(ratio $(ratio "$(mid "${tenths[@]}")" "$(mid "${firsts[@]}")"))"
+
+# 5. Fast start: the same 100 MB packed with --fast-start, its cache filled
+# by one launch; later launches against the package that extracts each time.
+export XDG_CACHE_HOME=$work/cache
+fast_args=(--jar "$work/main.jar")
+for i in 0 1 2 3 4 5 6 7 8 9; do fast_args+=(--jar "$work/big/j$i.jar"); done
+"$pack" --stub "$stub" --out "$work/fast.pkg" --main Quick --fast-start "${fast_args[@]}" >/dev/null
+"$work/fast.pkg" -Q* -W* >/dev/null
+hyperfine -N -i -w 3 -r "$runs" --export-json "$work/fast.json" \
+  "$work/big.pkg -Q* -W* -jvm:$work/none.so" "$work/fast.pkg -Q* -W* -jvm:$work/none.so" \
+  "$work/big.pkg -Q* -W*" "$work/fast.pkg -Q* -W*" >/dev/null
+echo "fast start, 100 MB, up to the VM: extracting $(ms "$(median "$work/fast.json" 0)")," \
+  "from the cache $(ms "$(median "$work/fast.json" 1)"); full launch $(ms "$(median "$work/fast.json" 2)")," \
+  "from the cache $(ms "$(median "$work/fast.json" 3)")"
+# The debug log's counter: the cache check, and no file extracted.
+log=$("$work/fast.pkg" -D* -W* "-jvm:$work/none.so" -Q* | tr -d '\r' || true)
+echo "fast start, debug log: $(grep -cE '^!extracted=' <<<"$log") files extracted;" \
+  "$(grep -E '^!(temp.folder|cache.hit|path)=' <<<"$log" | sed -E 's/^!([a-z.]+)=.* \[([0-9]+)\]$/\1 at \2 ms/' | paste -sd, -)"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -3,6 +3,7 @@
 // the hand-off to the VM or the report, and the exit.
 #include "launcher/driver.h"
 
+#include "launcher/cache.h"
 #include "launcher/entry.h"
 #include "launcher/exit.h"
 #include "launcher/sweep.h"
@@ -178,14 +179,15 @@ void stage_cwd_log()
 // 15. File extraction (without error). A write failure replaces an earlier
 // one of this stage, and the later sections are still written. Each file
 // streams from the mapping through a fixed buffer: no block as large as
-// the file.
+// the file. With the extraction cache in use only the installer is left.
 void stage_extract(launch_state& launch)
 {
     if (launch.error) return;
     for (int32_t i = 0; i < launch.found; i++) {
         const unsigned char* header = launch.table[i];
         char type = section_type(header);
-        if (type != 'F' && type != 'B' && type != 'J') continue;
+        bool file = type == 'F' || type == 'B';
+        if (type != 'J' && (!file || launch.cache_folder)) continue;
         char* path = extract_section(header);
         if (!path) {
             // Only this stage's own text can be here: it runs without error.
@@ -258,10 +260,15 @@ void stage_temp_folder(launch_state& launch)
 // 10. Class path text (without error): the temp folder, each piece of
 // "jars" below the module dir (pieces beginning with '.') or the temp
 // folder, the module dir, and with "useclasspath" the user's class path.
+// With the extraction cache in use the jars lie in the cache folder and no
+// folder is on the path: a VM class cache refuses a class path that holds
+// a non-empty folder or changes from run to run, as the temp folder does.
 void stage_class_path(launch_state& launch)
 {
     if (launch.error) return;
-    char* text = track_strdup(temp_folder);
+    const char* files = launch.cache_folder ? launch.cache_folder : temp_folder;
+    const char list_sep[] = {os_list_sep, 0};
+    char* text = track_strdup(launch.cache_folder ? "" : temp_folder);
     if (char* jars = get_var(launch.vars, "jars", nullptr)) {
         // "jars" is package data: its pieces are ';'-separated on every OS.
         for (char* piece = jars; piece;) {
@@ -269,16 +276,16 @@ void stage_class_path(launch_state& launch)
             if (end) *end++ = 0;
             if (*piece) {
                 to_path_sep(piece);
-                const char* base = piece[0] == '.' ? launch.module_dir : temp_folder;
-                text = append_new(text, 1351, "%c%s%c%s", os_list_sep, base, os_path_sep, piece);
+                const char* base = piece[0] == '.' ? launch.module_dir : files;
+                text = append_new(text, 1351, "%s%s%c%s", *text ? list_sep : "", base, os_path_sep, piece);
             }
             piece = end;
         }
     }
-    text = append_new(text, 1352, "%c%s", os_list_sep, launch.module_dir);
+    if (!launch.cache_folder) text = append_new(text, 1352, "%c%s", os_list_sep, launch.module_dir);
     if (get_var(launch.vars, "useclasspath", nullptr)) {
         if (char* user = env_text(os_env_classpath, classpath_buffer)) {
-            text = append_new(text, 1353, "%c%s", os_list_sep, user);
+            text = append_new(text, 1353, "%s%s", *text ? list_sep : "", user);
             track_free(user, 1354);
         }
     }
@@ -286,23 +293,28 @@ void stage_class_path(launch_state& launch)
 }
 
 // 12. Library path, the new "path" value and the working directory
-// (without error).
+// (without error). With the extraction cache in use its folder follows the
+// temp folder: the native libraries lie there.
 void stage_library_path(launch_state& launch)
 {
     if (launch.error) return;
     char* value = env_text(os_env_path, path_buffer);
-    launch.library_path = format_new("%s%c%s%c%s", temp_folder, os_list_sep, launch.module_dir,
-                                     os_list_sep, value ? value : "");
+    char* folders = launch.cache_folder
+                        ? format_new("%s%c%s%c%s", temp_folder, os_list_sep, launch.cache_folder, os_list_sep,
+                                     launch.module_dir)
+                        : format_new("%s%c%s", temp_folder, os_list_sep, launch.module_dir);
+    launch.library_path = format_new("%s%c%s", folders, os_list_sep, value ? value : "");
 
-    size_t size = os_env_size(os_env_path) + strlen(temp_folder) + strlen(launch.module_dir) + 20;
+    size_t size = os_env_size(os_env_path) + strlen(folders) + 20;
     auto* path = static_cast<char*>(track_alloc(int32_t(size)));
-    int prefix = snprintf(path, size, "%s%c%s%c", temp_folder, os_list_sep, launch.module_dir, os_list_sep);
+    int prefix = snprintf(path, size, "%s%c", folders, os_list_sep);
     os_get_env(os_env_path, path + prefix, size - size_t(prefix));
     if (os_set_env(os_env_path, path))
         log_line(log_path, path);
     else
         fail(launch, text_error_24);
     track_free(path, 1343);
+    track_free(folders, 1344);
 
     if (!launch.error && get_var(launch.vars, "execwd", nullptr)) os_set_cwd(launch.module_dir);
 }
@@ -340,6 +352,7 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_vars(launch);
     stage_heap(launch);
     stage_temp_folder(launch);
+    stage_cache(launch);
     stage_class_path(launch);
     stage_classpath_reset();
     stage_library_path(launch);

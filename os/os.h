@@ -138,6 +138,31 @@ long os_read_file_start(const char* path, char* buf, size_t size);
 // age_seconds is the time since its entries last changed.
 bool os_own_folder(const char* path, int64_t* age_seconds);
 
+// The extraction cache. The user's cache folder into buf: $XDG_CACHE_HOME
+// when it is an absolute path, else $HOME/.cache (POSIX); %LOCALAPPDATA%
+// (Windows). Its length, 0 when there is none or it does not fit.
+size_t os_user_cache_path(char* buf, size_t size);
+// What `path` itself is, never through a link: missing, a folder of this
+// user (POSIX: owned by the effective user; Windows: a folder that is no
+// reparse point, the profile being the user's own), or anything else
+// (a link, a reparse point, a file, another user's folder).
+enum os_folder_state { OS_FOLDER_MISSING, OS_FOLDER_OWN, OS_FOLDER_REFUSED };
+os_folder_state os_folder_check(const char* path);
+// Size and modification time (in the system's own units) of a regular file,
+// never through a link, and the seconds since that time (any may be null);
+// false for anything else.
+bool os_file_info(const char* path, int64_t* size, int64_t* mtime, int64_t* age_seconds);
+// Renames a file or folder; false when `to` exists already or the rename fails.
+bool os_rename(const char* from, const char* to);
+// A lock file, opened (created, private to this user, when missing; never
+// through a link) and locked shared or exclusive without waiting; with
+// `touch` its modification time becomes now. Null when it cannot be opened
+// or is locked the other way. The lock lasts until os_unlock_file or the
+// end of the process.
+struct os_file_lock;
+os_file_lock* os_lock_file(const char* path, bool exclusive, bool touch);
+void os_unlock_file(os_file_lock* lock);
+
 // Read-only mapping of a whole file. The three resources stay held after a
 // partial failure until os_unmap_file releases what is held.
 struct os_mapping {

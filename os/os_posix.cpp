@@ -314,6 +314,88 @@ bool os_own_folder(const char* path, int64_t* age_seconds)
     return own;
 }
 
+size_t os_user_cache_path(char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    const char* xdg = getenv("XDG_CACHE_HOME");
+    const char* home = getenv("HOME");
+    int n;
+    // A relative XDG_CACHE_HOME is invalid and ignored.
+    if (xdg && xdg[0] == '/')
+        n = snprintf(buf, size, "%s", xdg);
+    else if (home && home[0] == '/')
+        n = snprintf(buf, size, "%s/.cache", home);
+    else
+        return 0;
+    if (n <= 0 || size_t(n) >= size) {
+        if (size) buf[0] = 0;
+        return 0;
+    }
+    return size_t(n);
+}
+
+os_folder_state os_folder_check(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) return errno == ENOENT ? OS_FOLDER_MISSING : OS_FOLDER_REFUSED;
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() ? OS_FOLDER_OWN : OS_FOLDER_REFUSED;
+}
+
+bool os_file_info(const char* path, int64_t* size, int64_t* mtime, int64_t* age_seconds)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (size) *size = int64_t(st.st_size);
+    if (mtime) *mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    if (age_seconds) *age_seconds = int64_t(time(nullptr)) - int64_t(st.st_mtim.tv_sec);
+    return true;
+}
+
+bool os_rename(const char* from, const char* to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace flag: rename would replace an
+    // empty folder or a file, so look first.
+    struct stat st;
+    if (lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return rename(from, to) == 0;
+}
+
+struct os_file_lock {
+    int fd;
+};
+
+os_file_lock* os_lock_file(const char* path, bool exclusive, bool touch)
+{
+    int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    struct stat held, named;
+    // The file must still be the one the path names: a remover unlinks it
+    // while it holds the exclusive lock.
+    bool locked = flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 && fstat(fd, &held) == 0 &&
+                  S_ISREG(held.st_mode) && held.st_uid == geteuid() && lstat(path, &named) == 0 &&
+                  held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    if (locked && touch) futimens(fd, nullptr);
+    if (!locked) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        return nullptr;
+    }
+    return new os_file_lock{fd};
+}
+
+void os_unlock_file(os_file_lock* lock)
+{
+    if (!lock) return;
+    close(lock->fd);
+    delete lock;
+}
+
 int32_t os_map_file(const char* path, os_mapping* mapping)
 {
     if (os_fault_hit(OS_CALL_MAP_FILE)) return -1;

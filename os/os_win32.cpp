@@ -286,6 +286,94 @@ bool os_own_folder(const char* path, int64_t* age_seconds)
     return true;
 }
 
+size_t os_user_cache_path(char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    DWORD n = GetEnvironmentVariableA("LOCALAPPDATA", buf, DWORD(size));
+    if (n == 0 || n >= size) {
+        if (size) buf[0] = 0;
+        return 0;
+    }
+    return size_t(n);
+}
+
+os_folder_state os_folder_check(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? OS_FOLDER_MISSING : OS_FOLDER_REFUSED;
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? OS_FOLDER_OWN
+                                                                                                  : OS_FOLDER_REFUSED;
+}
+
+namespace {
+
+int64_t filetime_ticks(const FILETIME& t)
+{
+    return int64_t(uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime);
+}
+
+}  // namespace
+
+bool os_file_info(const char* path, int64_t* size, int64_t* mtime, int64_t* age_seconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+    if (size) *size = int64_t(uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow);
+    if (mtime) *mtime = filetime_ticks(data.ftLastWriteTime);
+    if (age_seconds) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        *age_seconds = (filetime_ticks(now) - filetime_ticks(data.ftLastWriteTime)) / 10000000;
+    }
+    return true;
+}
+
+bool os_rename(const char* from, const char* to)
+{
+    return MoveFileA(from, to) != 0;
+}
+
+struct os_file_lock {
+    HANDLE file;
+};
+
+os_file_lock* os_lock_file(const char* path, bool exclusive, bool touch)
+{
+    // Shared for deleting too: a remover deletes the file while it holds it.
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info;
+    OVERLAPPED at = {};
+    DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    bool locked = GetFileInformationByHandle(file, &info) &&
+                  !(info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+                  LockFileEx(file, flags, 0, 1, 0, &at);
+    if (locked && touch) {
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        SetFileTime(file, nullptr, nullptr, &now);
+    }
+    if (!locked) {
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        SetLastError(error);
+        return nullptr;
+    }
+    return new os_file_lock{file};
+}
+
+void os_unlock_file(os_file_lock* lock)
+{
+    if (!lock) return;
+    CloseHandle(lock->file);
+    delete lock;
+}
+
 int32_t os_map_file(const char* path, os_mapping* mapping)
 {
     if (os_fault_hit(OS_CALL_MAP_FILE)) return -1;

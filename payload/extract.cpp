@@ -49,9 +49,10 @@ bool write_file_from(const char* path, const unsigned char* data, size_t length,
     return written;
 }
 
-// extract_file for a plain record or for the scrambled payload of a file
-// section, which is read in place: only its head is descrambled apart.
-char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
+// extract_file below `folder` for a plain record or for the scrambled
+// payload of a file section, which is read in place: only its head is
+// descrambled apart.
+char* extract_record(const unsigned char* data, int32_t length, bool scrambled, const char* folder)
 {
     unsigned char head[record_head_limit];
     const unsigned char* record = data;
@@ -70,8 +71,8 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
     size_t offset = size_t(r.contents - record);
     // Both separators name folders; on Windows "/" stays as stored, which
     // the file system accepts.
-    char* full = format_new("%s%c%s", temp_folder, os_path_sep, r.path);
-    for (char* p = full + strlen(temp_folder) + 1; *p; p++)
+    char* full = format_new("%s%c%s", folder, os_path_sep, r.path);
+    for (char* p = full + strlen(folder) + 1; *p; p++)
         if (*p == '\\') *p = os_path_sep;
 
     bool written = false;
@@ -80,7 +81,7 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled)
     } else {
         written = write_file_from(full, data + offset, r.size, scrambled, offset);
         if (!written) {
-            make_dirs(temp_folder, r.path);
+            make_dirs(folder, r.path);
             written = write_file_from(full, data + offset, r.size, scrambled, offset);
         }
     }
@@ -142,12 +143,13 @@ bool record_path_safe(const char* path)
 
 char* extract_file(const unsigned char* record, int32_t length)
 {
-    return extract_record(record, length, false);
+    return extract_record(record, length, false, temp_folder);
 }
 
-char* extract_section(const unsigned char* header)
+char* extract_section(const unsigned char* header, const char* folder)
 {
-    return extract_record(header + section_header_size, section_payload_length(header), true);
+    return extract_record(header + section_header_size, section_payload_length(header), true,
+                          folder ? folder : temp_folder);
 }
 
 bool write_whole_file(const char* path, const void* data, size_t length)

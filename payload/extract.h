@@ -12,8 +12,8 @@ unsigned char* descramble_section(const unsigned char* header);
 char* extract_file(const unsigned char* record, int32_t length);
 // extract_file for the file section whose header this is, read in place:
 // the contents pass to the file through a buffer of fixed size, descrambled
-// on the way.
-char* extract_section(const unsigned char* header);
+// on the way. Written below `folder` instead when one is given.
+char* extract_section(const unsigned char* header, const char* folder = nullptr);
 bool write_whole_file(const char* path, const void* data, size_t length);
 void make_dirs(const char* base, const char* relative);
 

@@ -18,6 +18,8 @@ command -v wrestool >/dev/null || need+=(icoutils)
 command -v exiftool >/dev/null || need+=(libimage-exiftool-perl)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v openssl >/dev/null || need+=(openssl)
+# Reads back the jar that glimvane-pack writes itself.
+command -v unzip >/dev/null || need+=(unzip)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" != 0 ]; then

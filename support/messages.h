@@ -47,6 +47,35 @@ const char* const log_temp_folder = "temp.folder=%s";
 const char* const log_path = "path=%s";
 const char* const log_cwd = "cwd=%s";
 
+// ---- fast start: the extraction cache (debug log) ---------------------------------------
+// The package's cache folder, then one line per decision: used as it is,
+// extracted again and why, staged and renamed into place, refused with the
+// fall-back to the temp folder, and old caches removed.
+const char* const log_cache_folder = "cache.folder=%s";
+const char* const log_cache_hit = "cache.hit=%s";
+const char* const log_cache_miss = "cache.miss=%s";
+const char* const log_cache_staging = "cache.staging=%s";
+const char* const log_cache_renamed = "cache.renamed=%s";
+// Another launch put the same cache in place first: its copy is used.
+const char* const log_cache_taken = "cache.taken=%s";
+const char* const log_cache_refused = "cache.refused=%s (%s)";
+const char* const log_cache_fallback = "cache.fallback=%s";
+const char* const log_cache_removed = "cache.removed=%s";
+const char* const text_cache_no_path = "no cache path";
+const char* const text_cache_not_own = "a link, a file or another user's folder";
+const char* const text_cache_not_made = "cannot be made";
+const char* const text_cache_locked = "lock unavailable";
+const char* const text_cache_write_failed = "extraction failed";
+const char* const text_cache_rename_failed = "rename failed";
+const char* const text_cache_no_stamp = "no stamp";
+const char* const text_cache_bad_stamp = "damaged stamp";
+const char* const text_cache_other_sections = "signature differs";
+const char* const text_cache_file_changed = "file changed: %s";
+// The stamp: its first line, one line per section, one per extracted file.
+const char* const text_stamp_head = "glimvane-cache 1\n";
+const char* const text_stamp_section = "section %c %016llx %d\n";
+const char* const text_stamp_file = "file %lld %lld %s\n";
+
 // ---- runtime discovery: debug log ------------------------------------------------------
 const char* const log_private_jvm = "private.jvm=%s (%s)";
 const char* const text_found = "found";

@@ -44,15 +44,6 @@ struct boot_package : package_dir {
         env.push_back("LANG=C.UTF-8");  // the VM writes non-ASCII words in the locale's encoding
         return run_program(argv, env);
     }
-
-    // The removal child has emptied the temp path.
-    bool temp_removed()
-    {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return fs::is_empty(tmp);
-    }
 };
 
 std::vector<int32_t> z_offsets_of(const fs::path& exe)

@@ -61,15 +61,6 @@ struct package : package_dir {
         }
         return run_program(argv, env);
     }
-
-    // True once the removal child has emptied the temp path.
-    bool temp_removed() const
-    {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return fs::is_empty(tmp);
-    }
 };
 
 // A runtime folder of our own: a release file with the version and a link

@@ -7,7 +7,9 @@
 #include "tests/fs_util.h"
 #include "tests/recorder.h"
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct package_dir {
@@ -28,6 +30,15 @@ struct package_dir {
         fs::create_directories(exe.parent_path());
         run_result r = run_program(argv);
         ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
+    }
+
+    // True once the removal child has emptied the temp path.
+    bool temp_removed() const
+    {
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!fs::is_empty(tmp) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return fs::is_empty(tmp);
     }
 };
 

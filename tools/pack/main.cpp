@@ -154,6 +154,10 @@ int main(int argc, char** argv)
             request.boot = false;
             continue;
         }
+        if (word == "--fast-start") {
+            request.fast_start = true;
+            continue;
+        }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;
         std::string option = word.substr(0, eq);
         bool known = false;

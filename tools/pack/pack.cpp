@@ -34,8 +34,8 @@ using bytes = std::vector<unsigned char>;
 
 // The keys the launcher and the standard boot class look up in the Vars
 // text, both by the same rule.
-const char* const looked_up_keys[] = {"mx",     "jars", "useclasspath", "execwd", "minver",
-                                      "maxver", "jvm",  "jop",          "main",   "windowed"};
+const char* const looked_up_keys[] = {"mx",  "jars", "useclasspath", "execwd", "minver",   "maxver",
+                                      "jvm", "jop",  "main",         "windowed", "faststart"};
 
 struct section_plan {
     char type;
@@ -48,6 +48,36 @@ struct section_plan {
 void put32(unsigned char* p, uint32_t v)
 {
     for (int i = 0; i < 4; i++) p[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+void add16(bytes& out, uint32_t v)
+{
+    out.push_back(static_cast<unsigned char>(v));
+    out.push_back(static_cast<unsigned char>(v >> 8));
+}
+
+void add32(bytes& out, uint32_t v)
+{
+    add16(out, v & 0xffff);
+    add16(out, v >> 16);
+}
+
+uint32_t crc32_of(const unsigned char* data, size_t size)
+{
+    uint32_t crc = 0xffffffffu;
+    for (size_t i = 0; i < size; i++) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; k++) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// The contents of a file the packer carries itself: the standard boot
+// class, alone or in its jar.
+bytes own_file(const std::string& stored)
+{
+    if (stored == boot_jar_name) return stored_zip(boot_class_name, boot_class_bytes, boot_class_size);
+    return bytes(boot_class_bytes, boot_class_bytes + boot_class_size);
 }
 
 // The size of an input that must be a readable regular file.
@@ -123,9 +153,12 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     if (request.main_class.find('\n') != std::string::npos)
         return format(text_bad_main, request.main_class.c_str());
     if (!request.main_class.empty()) lines.emplace_back("main", request.main_class);
+    if (request.fast_start) lines.emplace_back("faststart", "1");
     for (const auto& kv : request.vars) {
         if (kv.first.empty() || kv.first.find_first_of("=\n") != std::string::npos)
             return format(text_bad_key, kv.first.c_str());
+        // The key alone would leave the boot class outside the class path.
+        if (kv.first == "faststart") return text_faststart_var;
         if (kv.second.find('\n') != std::string::npos) return format(text_bad_value, kv.first.c_str());
         lines.push_back(kv);
     }
@@ -251,7 +284,7 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
             if (!emit(record.data(), record.size())) return write_error();
         }
         if (s.source.empty()) {  // the standard boot class, carried by the packer itself
-            bytes boot(boot_class_bytes, boot_class_bytes + boot_class_size);
+            bytes boot = own_file(s.stored);
             if (!emit(boot.data(), boot.size())) return write_error();
             put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
             return finish_section(file, at, header_at, head, done) ? "" : write_error();
@@ -357,6 +390,50 @@ const char* windows_name_problem(const std::string& stored)
     }
 }
 
+bytes stored_zip(const std::string& name, const unsigned char* data, size_t size)
+{
+    const uint32_t dos_date = 0x21;  // 1980-01-01, 00:00
+    uint32_t crc = crc32_of(data, size);
+    bytes zip;
+    auto entry_fields = [&]() {
+        add16(zip, 0);  // flags
+        add16(zip, 0);  // stored
+        add16(zip, 0);  // time
+        add16(zip, dos_date);
+        add32(zip, crc);
+        add32(zip, uint32_t(size));
+        add32(zip, uint32_t(size));
+        add16(zip, uint32_t(name.size()));
+        add16(zip, 0);  // extra field
+    };
+    add32(zip, 0x04034b50);
+    add16(zip, 10);  // version needed
+    entry_fields();
+    zip.insert(zip.end(), name.begin(), name.end());
+    zip.insert(zip.end(), data, data + size);
+    uint32_t directory = uint32_t(zip.size());
+    add32(zip, 0x02014b50);
+    add16(zip, 20);  // version made by
+    add16(zip, 10);
+    entry_fields();
+    add16(zip, 0);  // comment
+    add16(zip, 0);  // disk
+    add16(zip, 0);  // internal attributes
+    add32(zip, 0);  // external attributes
+    add32(zip, 0);  // local header offset
+    zip.insert(zip.end(), name.begin(), name.end());
+    uint32_t directory_size = uint32_t(zip.size()) - directory;
+    add32(zip, 0x06054b50);
+    add16(zip, 0);
+    add16(zip, 0);
+    add16(zip, 1);
+    add16(zip, 1);
+    add32(zip, directory_size);
+    add32(zip, directory);
+    add16(zip, 0);
+    return zip;
+}
+
 std::string format(const char* fmt, ...)
 {
     va_list args;
@@ -393,7 +470,10 @@ std::string pack(const pack_request& request)
 
     std::set<std::string> stored;
     std::vector<pack_file> files = request.files;
-    if (request.boot) files.push_back({"", boot_class_name, false});
+    if (request.boot && request.fast_start)
+        files.insert(files.begin(), {"", boot_jar_name, true});
+    else if (request.boot)
+        files.push_back({"", boot_class_name, false});
     if (!request.getjava.empty()) files.push_back({request.getjava, "", false});
     for (pack_file& f : files) {
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
@@ -413,7 +493,7 @@ std::string pack(const pack_request& request)
         bool getjava = !request.getjava.empty() && i + 1 == files.size();
         section_plan s{getjava ? 'J' : 'F', files[i].source, files[i].stored, 0, 0};
         if (s.source.empty())
-            s.size = boot_class_size;
+            s.size = own_file(s.stored).size();
         else if (!input_size(s.source, s.size, error))
             return error;
         s.payload = record_length(s.stored.size(), s.size);

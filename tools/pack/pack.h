@@ -29,7 +29,16 @@ struct pack_request {
     std::string execution_level;  // asInvoker, highestAvailable or requireAdministrator
     bool console = false;         // the console-subsystem variant of the stub
     bool boot = true;                   // the standard boot class as an F section
+    // Fast start: the key faststart, and the standard boot class in a jar
+    // of its own, first in the jars value.
+    bool fast_start = false;
 };
+
+// The jar that holds the standard boot class in a fast-start package.
+const char* const boot_jar_name = "glimvaneboot.jar";
+// A zip of one stored (uncompressed) entry, the same bytes for the same
+// input: no time stamp, no extra field.
+std::vector<unsigned char> stored_zip(const std::string& name, const unsigned char* data, size_t size);
 
 // Writes the packaged executable; an empty text on success, otherwise why
 // the input was refused or the file could not be written.

@@ -30,6 +30,10 @@ const char* const text_usage =
     "  --payload FILE       a payload only the Java side reads (repeatable)\n"
     "  --no-boot            leave out the standard boot class glimvaneboot.class, for\n"
     "                       a package that brings its own boot class\n"
+    "  --fast-start         extract the jars and files once into the user's cache and\n"
+    "                       start from there at every later launch (the key\n"
+    "                       faststart; the boot class goes into glimvaneboot.jar,\n"
+    "                       first on the class path)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -48,7 +52,8 @@ const char* const text_usage =
     "user's words; the Vars key windowed (--var windowed=*) puts the stack trace of an\n"
     "exception that ends main into the error box. The temp folder comes first on the\n"
     "class path, so this class wins over a glimvaneboot inside a jar: use --no-boot\n"
-    "to have a jar's own boot class run.\n"
+    "to have a jar's own boot class run. With --fast-start the class is stored in\n"
+    "glimvaneboot.jar, the first jar on the class path.\n"
     "\n"
     "Exit status: 0 on success, 1 when the input is refused or the file would not\n"
     "launch, 2 for a command-line mistake.\n";
@@ -70,6 +75,7 @@ const char* const text_bad_key = "--var '%s': the key must be non-empty and hold
 const char* const text_bad_value = "--var '%s': the value must hold no line feed";
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
 const char* const text_duplicate_key = "the key '%s' is given twice";
+const char* const text_faststart_var = "--var faststart=...: use --fast-start, which also puts the boot class in a jar";
 const char* const text_hidden_key =
     "the launcher or the boot class looks up '%s=' and would find it inside another line first; "
     "reorder or rename the keys";

@@ -215,6 +215,34 @@ TEST_F(packed_app, NoBootLeavesTheBootClassOutAndAGivenOneNeedsIt)
     }
 }
 
+// The boot class goes first on the class path in a jar of its own, the same
+// bytes at every pack; the launcher unpacks the jar as it is.
+TEST_F(packed_app, FastStartPutsTheBootClassInAJarFirstOnTheClassPath)
+{
+    std::vector<std::string> words = {"--stub", GLIMVANE_STUB, "--out", out.string(), "--jar",
+                                      (in / "app.jar").string(), "--main", "M", "--fast-start"};
+    ASSERT_EQ(run_pack(words).exit_code, 0);
+    bytes file = read_bytes(out);
+    std::vector<section> found = sections_of(file);
+    const char* vars = reinterpret_cast<const char*>(&file[size_t(found[0].offset) + 32]);
+    EXPECT_STREQ(vars, "packager=glimvane-pack 1.0\njars=glimvaneboot.jar;app.jar\nmain=M\nfaststart=1\n");
+    fs::path again = scratch.path / "again" / "app.bin";
+    fs::create_directories(again.parent_path());
+    words[3] = again.string();
+    ASSERT_EQ(run_pack(words).exit_code, 0);
+    EXPECT_TRUE(read_bytes(again) == file);
+
+    fs::path temp = scratch.path / "GVFAST";
+    fs::create_directories(temp);
+    snprintf(temp_folder, sizeof temp_folder, "%s", temp.c_str());
+    track_free(extract_section(&file[size_t(found[1].offset)]), 1);
+    temp_folder[0] = 0;
+    // unzip reads it back: one stored entry, the class itself.
+    run_result r = run_program({"/usr/bin/unzip", "-p", (temp / "glimvaneboot.jar").string(), "glimvaneboot.class"});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(reinterpret_cast<const char*>(boot_class_bytes), boot_class_size));
+}
+
 TEST_F(packed_app, SameInputsGiveTheSameBytes)
 {
     bytes first = pack_app();
@@ -261,6 +289,9 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"key the launcher would find inside a value", {"--stub", stub, "--out", o, "--var", "jop=-Dmx=5"}, 1, "'mx='"},
         {"key the boot class would find inside another key", {"--stub", stub, "--out", o, "--var", "domain=x"}, 1,
          "'main='"},
+        {"fast start hidden in a value", {"--stub", stub, "--out", o, "--var", "jop=-Dfaststart=1"}, 1,
+         "'faststart='"},
+        {"fast start as a bare key", {"--stub", stub, "--out", o, "--var", "faststart=1"}, 1, "use --fast-start"},
         {"path leaving the temp folder", {"--stub", stub, "--out", o, "--file", jar + "=../x.jar"}, 1, "must be relative"},
         {"absolute path", {"--stub", stub, "--out", o, "--file", jar + "=/x.jar"}, 1, "must be relative"},
         {"two files stored alike", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=APP.JAR"}, 1, "stored as"},
@@ -299,7 +330,7 @@ TEST(PackHelp, ShowsTheOptions)
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
                                "--payload", "--icon", "--version-info", "--execution-level", "--console",
-                               "--no-boot", "inspect"})
+                               "--no-boot", "--fast-start", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

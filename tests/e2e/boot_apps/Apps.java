@@ -60,3 +60,12 @@ class CallBoot {
         System.out.println("result=" + result);
     }
 }
+
+// Runs until the file its first word names exists (a minute at most): a
+// launch that stays in use while a test looks at it.
+class Pause {
+    public static void main(String[] args) throws InterruptedException {
+        File go = new File(args[0]);
+        for (int i = 0; i < 3000 && !go.exists(); i++) Thread.sleep(20);
+    }
+}

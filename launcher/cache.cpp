@@ -1,0 +1,383 @@
+// The extraction cache. Below the user's cache folder, our own folder holds
+// per package (named by its identity, a hash of every section's type,
+// signature and length):
+//   ID/              the extracted F and B files and the stamp
+//   ID.lock          held shared by every launch that uses ID, for its whole
+//                    run; its time is set at each launch
+//   ID.stage-RUNID   a launch's private staging folder, renamed to ID when
+//                    complete: no launch ever sees a half-written cache
+//   ID.trash-RUNID   a cache moved aside to be removed
+// A cache is "in use" exactly while some process holds its lock: the lock
+// goes with the process however it ends, and the sweep takes it exclusive
+// without waiting, so it never removes a cache that a running launch uses.
+#include "launcher/cache.h"
+
+#include "launcher/removal.h"
+#include "os/os.h"
+#include "payload/extract.h"
+#include "payload/sections.h"
+#include "payload/vars.h"
+#include "support/log.h"
+#include "support/messages.h"
+#include "support/paths.h"
+#include "support/track.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char* const cache_dir_name = "glimvane";
+const char* const lock_suffix = ".lock";
+const char* const stage_infix = ".stage-";
+const char* const trash_infix = ".trash-";
+// Names no packed file can take: the packer refuses every name that begins
+// with the owner mark's.
+const char* const stamp_name = ".glimvane-owner.stamp";
+const char* const stamp_temp = ".glimvane-owner.stamp.new";
+const int identity_digits = 16;
+const int64_t unused_limit_seconds = 30 * 24 * 3600;
+// A staging folder this old belongs to a launch killed while extracting.
+const int64_t stale_staging_seconds = 24 * 3600;
+const size_t name_buffer = 260;
+const size_t cache_path_buffer = 1024;
+
+bool cached_type(char type)
+{
+    return type == 'F' || type == 'B';
+}
+
+// A tracked text that grows by doubling: a stamp of thousands of lines costs
+// a few copies, not one per line.
+struct text_builder {
+    char* text;
+    size_t length;
+    size_t capacity;
+};
+
+void add_text(text_builder& b, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void add_text(text_builder& b, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int n = vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    if (n > 0) {
+        if (b.length + size_t(n) + 1 > b.capacity) {
+            size_t capacity = b.capacity ? b.capacity : 256;
+            while (b.length + size_t(n) + 1 > capacity) capacity *= 2;
+            auto* grown = static_cast<char*>(track_alloc(int32_t(capacity)));
+            if (b.text) memcpy(grown, b.text, b.length + 1);
+            track_free(b.text, 1501);
+            b.text = grown;
+            b.capacity = capacity;
+        }
+        vsnprintf(b.text + b.length, size_t(n) + 1, format, again);
+        b.length += size_t(n);
+    }
+    va_end(again);
+}
+
+// FNV-1a over each section's type, signature and length: a change of one
+// byte in any section changes its signature and so the identity.
+void identity_of(const launch_state& launch, char* hex)
+{
+    uint64_t hash = 0xcbf29ce484222325u;
+    auto mix = [&hash](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; i++) {
+            hash ^= (value >> (8 * i)) & 0xff;
+            hash *= 0x100000001b3u;
+        }
+    };
+    for (int32_t i = 0; i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        mix(uint64_t(uint8_t(section_type(header))), 1);
+        mix(section_signature(header), 8);
+        mix(uint64_t(uint32_t(section_payload_length(header))), 4);
+    }
+    snprintf(hex, identity_digits + 1, "%016llx", (unsigned long long)hash);
+}
+
+// The stamp's first lines: its format and every section's signature.
+text_builder stamp_head(const launch_state& launch)
+{
+    text_builder b{nullptr, 0, 0};
+    add_text(b, "%s", text_stamp_head);
+    for (int32_t i = 0; i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        add_text(b, text_stamp_section, section_type(header), (unsigned long long)section_signature(header),
+                 int(section_payload_length(header)));
+    }
+    return b;
+}
+
+int32_t cached_files(const launch_state& launch)
+{
+    int32_t count = 0;
+    for (int32_t i = 0; i < launch.found; i++) count += cached_type(section_type(launch.table[i]));
+    return count;
+}
+
+// True when the stamp begins with a head of its own format and of as many
+// sections as the package's: only their signatures can then differ.
+bool whole_head(const launch_state& launch, const char* text)
+{
+    size_t first = strlen(text_stamp_head);
+    if (strncmp(text, text_stamp_head, first) != 0) return false;
+    const char* line = text + first;
+    for (int32_t i = 0; i < launch.found; i++) {
+        char type = 0;
+        unsigned long long signature = 0;
+        int length = 0, end = 0;
+        if (sscanf(line, "section %c %llx %d%n", &type, &signature, &length, &end) != 3 || line[end] != '\n')
+            return false;
+        line += end + 1;
+    }
+    return true;
+}
+
+// Null when `folder` holds what its stamp records: the same sections and
+// every file with the size and time it was written with. Otherwise why not.
+const char* stamp_problem(const launch_state& launch, const char* folder, const char* head)
+{
+    char* path = format_new("%s%c%s", folder, os_path_sep, stamp_name);
+    int64_t size = 0;
+    bool present = os_file_info(path, &size, nullptr, nullptr);
+    if (!present || size >= INT32_MAX) {
+        track_free(path, 1502);
+        return present ? text_cache_bad_stamp : text_cache_no_stamp;
+    }
+    auto* text = static_cast<char*>(track_alloc(int32_t(size + 1)));
+    long n = os_read_file_start(path, text, size_t(size + 1));
+    track_free(path, 1503);
+    const char* problem = nullptr;
+    size_t head_length = strlen(head);
+    if (n != long(size))
+        problem = text_cache_bad_stamp;
+    else if (strncmp(text, head, head_length) != 0)
+        problem = whole_head(launch, text) ? text_cache_other_sections : text_cache_bad_stamp;
+    int32_t files = 0;
+    for (char* line = text + head_length; !problem && *line; files++) {
+        char* end = strchr(line, '\n');
+        long long want_size = 0, want_time = 0;
+        int name_at = 0;
+        // The name follows one blank and runs to the line's end, blanks and all.
+        if (!end || sscanf(line, "file %lld %lld%n", &want_size, &want_time, &name_at) != 2 ||
+            line + name_at >= end || line[name_at] != ' ') {
+            problem = text_cache_bad_stamp;
+            break;
+        }
+        *end = 0;
+        const char* name = line + name_at + 1;
+        char* file = format_new("%s%c%s", folder, os_path_sep, name);
+        int64_t have_size = -1, have_time = -1;
+        if (!record_path_safe(name))
+            problem = text_cache_bad_stamp;
+        else if (!os_file_info(file, &have_size, &have_time, nullptr) || have_size != want_size ||
+                 have_time != want_time)
+            problem = format_new(text_cache_file_changed, name);
+        track_free(file, 1504);
+        line = end + 1;
+    }
+    if (!problem && files != cached_files(launch)) problem = text_cache_bad_stamp;
+    track_free(text, 1505);
+    return problem;
+}
+
+// Writes every F and B section below `staging`, then the stamp; false when
+// a file or the stamp could not be written.
+bool extract_into(const launch_state& launch, const char* staging, const text_builder& head)
+{
+    text_builder stamp{nullptr, 0, 0};
+    add_text(stamp, "%s", head.text);
+    bool written = true;
+    size_t prefix = strlen(staging) + 1;
+    for (int32_t i = 0; written && i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        if (!cached_type(section_type(header))) continue;
+        char* full = extract_section(header, staging);
+        int64_t size = 0, time = 0;
+        written = full && os_file_info(full, &size, &time, nullptr);
+        if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
+        track_free(full, 1506);
+    }
+    if (written) {
+        char* path = format_new("%s%c%s", staging, os_path_sep, stamp_name);
+        char* temp = format_new("%s%c%s", staging, os_path_sep, stamp_temp);
+        written = os_write_new_file(path, temp, stamp.text);
+        track_free(path, 1507);
+        track_free(temp, 1508);
+    }
+    track_free(stamp.text, 1509);
+    return written;
+}
+
+void remove_folder(const char* folder)
+{
+    const char* name = strrchr(folder, os_path_sep);
+    delete_tree(folder, name ? name + 1 : folder);
+}
+
+bool identity_form(const char* name, size_t length)
+{
+    return length == size_t(identity_digits) && strspn(name, "0123456789abcdef") >= length;
+}
+
+// Removes the caches of other packages unused for 30 days and not in use,
+// the folders moved aside, and the staging folders of killed launches.
+void sweep_caches(const char* base, const char* own)
+{
+    os_dir* dir = os_dir_open(base);
+    if (!dir) return;
+    // Nothing here is worth waiting for: one attempt per file.
+    end_removal_retries();
+    text_builder trash{nullptr, 0, 0};
+    char name[name_buffer];
+    os_entry_kind kind;
+    while (os_dir_next(dir, name, sizeof name, &kind)) {
+        char path[cache_path_buffer];
+        int n = snprintf(path, sizeof path, "%s%c%s", base, os_path_sep, name);
+        if (n < 0 || size_t(n) >= sizeof path) continue;
+        size_t length = strlen(name);
+        int64_t age = 0;
+        if (kind == OS_ENTRY_DIR) {
+            if (strstr(name, trash_infix) ||
+                (strstr(name, stage_infix) && os_own_folder(path, &age) && age > stale_staging_seconds))
+                add_text(trash, "%s\n", path);
+            continue;
+        }
+        size_t suffix = strlen(lock_suffix);
+        if (kind != OS_ENTRY_FILE || length <= suffix || strcmp(name + length - suffix, lock_suffix) != 0 ||
+            !identity_form(name, length - suffix) || strncmp(name, own, size_t(identity_digits)) == 0 ||
+            !os_file_info(path, nullptr, nullptr, &age) || age < unused_limit_seconds)
+            continue;
+        os_file_lock* lock = os_lock_file(path, true, false);
+        if (!lock) continue;  // in use
+        char* folder = format_new("%.*s", int(strlen(path) - suffix), path);
+        char* aside = format_new("%s%s%s", folder, trash_infix, run_id);
+        // Moved aside first: a removal cut short leaves a trash folder,
+        // never a damaged cache.
+        bool moved = os_folder_check(folder) == OS_FOLDER_MISSING || os_rename(folder, aside);
+        if (moved) {
+            os_delete_file(path);
+            log_line(log_cache_removed, folder);
+            add_text(trash, "%s\n", aside);
+        }
+        os_unlock_file(lock);
+        track_free(folder, 1514);
+        track_free(aside, 1515);
+    }
+    os_dir_close(dir);
+    for (char* line = trash.text; line && *line;) {
+        char* end = strchr(line, '\n');
+        *end = 0;
+        if (os_folder_check(line) == OS_FOLDER_OWN) remove_folder(line);
+        line = end + 1;
+    }
+    track_free(trash.text, 1510);
+}
+
+void refuse(const char* path, const char* why)
+{
+    log_line(log_cache_refused, path, why);
+    log_line(log_cache_fallback, temp_folder);
+}
+
+// Our own folder below the user's cache, made when missing; null (with the
+// refusal logged) when it is missing and cannot be made, a link, or not
+// this user's.
+char* cache_base()
+{
+    char root[cache_path_buffer];
+    if (os_user_cache_path(root, sizeof root) == 0) {
+        refuse("", text_cache_no_path);
+        return nullptr;
+    }
+    if (!os_is_dir(root)) os_create_dir(root);
+    char* base = format_new("%s%c%s", root, os_path_sep, cache_dir_name);
+    if (os_folder_check(base) == OS_FOLDER_MISSING) os_create_dir(base);
+    os_folder_state state = os_folder_check(base);
+    if (state != OS_FOLDER_OWN) {
+        refuse(base, state == OS_FOLDER_MISSING ? text_cache_not_made : text_cache_not_own);
+        track_free(base, 1511);
+        return nullptr;
+    }
+    return base;
+}
+
+// Extracts the package into a staging folder and renames it into place;
+// false (logged) when the launch must fall back.
+bool fill_cache(const launch_state& launch, const char* folder, const text_builder& head)
+{
+    char* staging = format_new("%s%s%s", folder, stage_infix, run_id);
+    log_line(log_cache_staging, staging);
+    bool filled = os_create_dir(staging) && extract_into(launch, staging, head);
+    if (!filled) {
+        remove_folder(staging);
+        refuse(staging, text_cache_write_failed);
+    } else if (!stamp_problem(launch, folder, head.text)) {
+        // Another launch of the same package finished first.
+        log_line(log_cache_taken, folder);
+        remove_folder(staging);
+    } else {
+        char* aside = format_new("%s%s%s", folder, trash_infix, run_id);
+        bool moved = os_folder_check(folder) == OS_FOLDER_OWN && os_rename(folder, aside);
+        if (os_rename(staging, folder)) {
+            log_line(log_cache_renamed, folder);
+        } else if (!stamp_problem(launch, folder, head.text)) {
+            log_line(log_cache_taken, folder);
+            remove_folder(staging);
+        } else {
+            remove_folder(staging);
+            refuse(folder, text_cache_rename_failed);
+            filled = false;
+        }
+        if (moved) remove_folder(aside);
+        track_free(aside, 1512);
+    }
+    track_free(staging, 1513);
+    return filled;
+}
+
+}  // namespace
+
+void stage_cache(launch_state& launch)
+{
+    if (launch.error || !get_var(launch.vars, "faststart", nullptr)) return;
+    char* base = cache_base();
+    if (!base) return;
+    char id[identity_digits + 1];
+    identity_of(launch, id);
+    char* folder = format_new("%s%c%s", base, os_path_sep, id);
+    char* lock_path = format_new("%s%s", folder, lock_suffix);
+    log_line(log_cache_folder, folder);
+    // Never released: the lock goes with the process, however it ends.
+    bool ready = os_lock_file(lock_path, false, true) != nullptr;
+    if (!ready) refuse(lock_path, text_cache_locked);
+    if (ready) sweep_caches(base, id);
+    os_folder_state state = os_folder_check(folder);
+    if (ready && state == OS_FOLDER_REFUSED) {
+        refuse(folder, text_cache_not_own);
+        ready = false;
+    }
+    if (ready) {
+        text_builder head = stamp_head(launch);
+        const char* problem = state == OS_FOLDER_OWN ? stamp_problem(launch, folder, head.text) : text_cache_no_stamp;
+        if (!problem) {
+            log_line(log_cache_hit, folder);
+        } else {
+            log_line(log_cache_miss, problem);
+            ready = fill_cache(launch, folder, head);
+        }
+        track_free(head.text, 1516);
+    }
+    track_free(base, 1517);
+    track_free(lock_path, 1518);
+    if (ready)
+        launch.cache_folder = folder;
+    else
+        track_free(folder, 1519);
+}

@@ -1,0 +1,309 @@
+// Fast start with the real runtime: packages made with --fast-start run as a
+// user would run them, each with a cache folder of its own test, looked at
+// through the debug log and the files the launches leave in it.
+#include "tests/e2e/package.h"
+#include "tests/e2e/run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string hello = "Hello from a packaged Java application";
+const fs::perms private_folder = fs::perms::owner_all;
+
+struct fast_package : package_dir {
+    fs::path cache = root / "cache";
+    fs::path base() const { return cache / "glimvane"; }
+
+    run_result launch(const std::vector<std::string>& words)
+    {
+        std::vector<std::string> argv = {exe.string(), "-D*"};
+        argv.insert(argv.end(), words.begin(), words.end());
+        std::vector<std::string> env = desktop.env();
+        env.insert(env.end(), {"TMPDIR=" + tmp.string(), "LANG=C.UTF-8", "JAVA_HOME=" TEST_JAVA_HOME,
+                               "XDG_CACHE_HOME=" + cache.string()});
+        return run_program(argv, env);
+    }
+
+    // The names in our cache folder, sorted.
+    std::vector<std::string> cache_entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(base())) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+int count_of(const std::vector<std::string>& log, const std::string& prefix)
+{
+    return int(std::count_if(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; }));
+}
+
+bool has_line(const std::vector<std::string>& log, const std::string& text)
+{
+    return std::find(log.begin(), log.end(), text) != log.end();
+}
+
+// The folder and its lock, nothing left of staging or removal.
+std::vector<std::string> only(const fs::path& folder)
+{
+    std::string name = folder.filename().string();
+    return {name, name + ".lock"};
+}
+
+TEST(FastStart, FirstLaunchFillsTheCacheLaterOnesStartFromIt)
+{
+    fast_package p;
+    // A stored name that begins with a blank and has a folder: the stamp must
+    // read it back.
+    fs::path data = p.root / "data.txt";
+    write_text(data, "data");
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", data.string() + "= two words/data",
+            "--fast-start"});
+    run_result first = p.launch({"a"});
+    ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+    EXPECT_NE(first.out.find(hello), std::string::npos);
+    std::vector<std::string> log = log_texts(first.out);
+    fs::path folder = value_of(log, "cache.folder");
+    EXPECT_EQ(folder.parent_path(), p.base());
+    EXPECT_EQ(value_of(log, "cache.miss"), "no stamp");
+    EXPECT_EQ(value_of(log, "cache.staging"), folder.string() + ".stage-" + fs::path(value_of(log, "temp.folder")).filename().string());
+    EXPECT_EQ(value_of(log, "cache.renamed"), folder.string());
+    EXPECT_EQ(count_of(log, "extracted="), 3);
+    EXPECT_EQ(read_text(folder / " two words" / "data"), "data");
+    // Files only, the boot jar first: no folder, the same at every launch.
+    const std::string class_path = folder.string() + "/glimvaneboot.jar:" + folder.string() + "/hello.jar";
+    EXPECT_EQ(value_of(log, "java.class.path"), class_path);
+    EXPECT_EQ(value_of(log, "java.library.path").rfind(value_of(log, "temp.folder") + ":" + folder.string() + ":", 0), 0u)
+        << "native libraries are found in the cache";
+    EXPECT_EQ(fs::status(p.base()).permissions(), private_folder);
+    EXPECT_EQ(fs::status(folder).permissions(), private_folder);
+    EXPECT_EQ(p.cache_entries(), only(folder));
+    EXPECT_TRUE(p.temp_removed()) << "the run's temp folder still goes at exit";
+
+    run_result second = p.launch({"b"});
+    ASSERT_EQ(second.exit_code, 0) << second.out << second.err;
+    EXPECT_NE(second.out.find(hello), std::string::npos);
+    log = log_texts(second.out);
+    EXPECT_EQ(value_of(log, "cache.hit"), folder.string());
+    EXPECT_EQ(count_of(log, "extracted="), 0) << "nothing is extracted again";
+    EXPECT_EQ(value_of(log, "java.class.path"), class_path);
+    EXPECT_TRUE(p.temp_removed());
+
+    // Without the key nothing of this happens: no cache line, no cache.
+    fast_package plain;
+    plain.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello"});
+    run_result r = plain.launch({});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    log = log_texts(r.out);
+    EXPECT_EQ(count_of(log, "cache."), 0);
+    EXPECT_EQ(value_of(log, "java.class.path").rfind(value_of(log, "temp.folder") + ":", 0), 0u);
+    EXPECT_FALSE(fs::exists(plain.cache));
+}
+
+TEST(FastStart, AChangedPackageOrCacheIsExtractedAgain)
+{
+    fast_package p;
+    fs::path data = p.root / "data.txt";
+    write_text(data, "one");
+    const std::vector<std::string> options = {"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello",
+                                              "--file", data.string(), "--fast-start"};
+    p.pack(options);
+    run_result r = p.launch({});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    fs::path folder = value_of(log_texts(r.out), "cache.folder");
+
+    struct change_case {
+        const char* name;
+        std::function<void()> change;
+        std::string miss;
+    };
+    const change_case cases[] = {
+        {"a file rewritten by hand, same size", [&] { write_text(folder / "data.txt", "two"); },
+         "file changed: data.txt"},
+        {"a file deleted", [&] { fs::remove(folder / "data.txt"); }, "file changed: data.txt"},
+        {"a jar given another time",
+         [&] { fs::last_write_time(folder / "hello.jar", fs::last_write_time(folder / "hello.jar") - std::chrono::hours(1)); },
+         "file changed: hello.jar"},
+        {"a jar replaced by a link to itself elsewhere",
+         [&] {
+             fs::rename(folder / "hello.jar", p.root / "moved.jar");
+             fs::create_symlink(p.root / "moved.jar", folder / "hello.jar");
+         },
+         "file changed: hello.jar"},
+        {"a signature in the stamp changed",
+         [&] {
+             std::string stamp = read_text(folder / ".glimvane-owner.stamp");
+             size_t at = stamp.find("section F ") + 10;
+             stamp[at] = stamp[at] == '0' ? '1' : '0';
+             write_text(folder / ".glimvane-owner.stamp", stamp);
+         },
+         "signature differs"},
+        {"the stamp deleted", [&] { fs::remove(folder / ".glimvane-owner.stamp"); }, "no stamp"},
+        {"the stamp damaged", [&] { write_text(folder / ".glimvane-owner.stamp", "glimvane-cache 1\nsection"); },
+         "damaged stamp"},
+    };
+    for (const change_case& c : cases) {
+        c.change();
+        r = p.launch({});
+        EXPECT_EQ(r.exit_code, 0) << c.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(hello), std::string::npos) << c.name;
+        std::vector<std::string> log = log_texts(r.out);
+        EXPECT_EQ(value_of(log, "cache.miss"), c.miss) << c.name;
+        EXPECT_EQ(value_of(log, "cache.renamed"), folder.string()) << c.name;
+        EXPECT_EQ(read_text(folder / "data.txt"), "one") << c.name;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(folder / "hello.jar"))) << c.name;
+        EXPECT_EQ(p.cache_entries(), only(folder)) << c.name << ": the old copy is gone";
+        r = p.launch({});
+        EXPECT_EQ(value_of(log_texts(r.out), "cache.hit"), folder.string()) << c.name;
+    }
+
+    // Repacked with one byte changed: another identity, never the old cache.
+    write_text(data, "onf");
+    p.pack(options);
+    r = p.launch({});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::vector<std::string> log = log_texts(r.out);
+    fs::path repacked = value_of(log, "cache.folder");
+    EXPECT_NE(repacked, folder);
+    EXPECT_EQ(value_of(log, "cache.miss"), "no stamp");
+    EXPECT_EQ(read_text(repacked / "data.txt"), "onf");
+    EXPECT_EQ(value_of(log, "java.class.path").find(folder.string()), std::string::npos);
+}
+
+TEST(FastStart, LaunchesStartedTogetherAllRunAndShareOneCache)
+{
+    fast_package p;
+    // A payload large enough that the launches overlap while extracting.
+    fs::path bulk = p.root / "bulk.bin";
+    write_text(bulk, std::string(16 << 20, 'b'));
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", bulk.string(), "--fast-start"});
+    const int launches = 3;
+    std::vector<run_result> results(launches);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < launches; i++) threads.emplace_back([&, i] { results[size_t(i)] = p.launch({}); });
+    for (std::thread& t : threads) t.join();
+    fs::path folder;
+    for (const run_result& r : results) {
+        EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(hello), std::string::npos) << r.out;
+        std::vector<std::string> log = log_texts(r.out);
+        folder = value_of(log, "cache.folder");
+        EXPECT_EQ(value_of(log, "java.class.path").rfind(folder.string() + "/", 0), 0u) << r.out;
+        EXPECT_EQ(count_of(log, "cache.refused"), 0) << r.out;
+    }
+    EXPECT_EQ(p.cache_entries(), only(folder));
+    EXPECT_EQ(fs::file_size(folder / "bulk.bin"), 16u << 20);
+}
+
+TEST(FastStart, ACacheOfAnotherUserOrALinkIsRefusedAndTheLaunchFallsBack)
+{
+    const bool root = geteuid() == 0;  // only root can give a folder away
+    struct refuse_case {
+        const char* name;
+        bool needs_root;
+        // Sets the trap; the folder the launch must refuse.
+        std::function<fs::path(fast_package&, const fs::path& folder)> plant;
+    };
+    const refuse_case cases[] = {
+        {"the package's folder belongs to another user", true,
+         [](fast_package&, const fs::path& folder) {
+             fs::create_directory(folder);
+             EXPECT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+             return folder;
+         }},
+        {"our folder belongs to another user", true,
+         [](fast_package& p, const fs::path&) {
+             fs::remove_all(p.base());
+             fs::create_directory(p.base());
+             EXPECT_EQ(chown(p.base().c_str(), 65534, 65534), 0);
+             return p.base();
+         }},
+        {"a link where the package's folder belongs", false,
+         [](fast_package& p, const fs::path& folder) {
+             fs::create_directory(p.root / "planted");
+             fs::create_directory_symlink(p.root / "planted", folder);
+             return folder;
+         }},
+        {"a link where our folder belongs", false,
+         [](fast_package& p, const fs::path&) {
+             fs::create_directory(p.root / "planted");
+             fs::remove_all(p.base());
+             fs::create_directory_symlink(p.root / "planted", p.base());
+             return p.base();
+         }},
+    };
+    for (const refuse_case& c : cases) {
+        if (c.needs_root && !root) continue;
+        fast_package p;
+        p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start"});
+        run_result r = p.launch({});
+        fs::path folder = value_of(log_texts(r.out), "cache.folder");
+        fs::remove_all(folder);
+        fs::path refused = c.plant(p, folder);
+
+        r = p.launch({});
+        EXPECT_EQ(r.exit_code, 0) << c.name << "\n" << r.out << r.err;
+        EXPECT_NE(r.out.find(hello), std::string::npos) << c.name;
+        std::vector<std::string> log = log_texts(r.out);
+        std::string temp = value_of(log, "temp.folder");
+        EXPECT_EQ(value_of(log, "cache.refused").rfind(refused.string() + " (", 0), 0u) << c.name << "\n" << r.out;
+        EXPECT_EQ(value_of(log, "cache.fallback"), temp) << c.name;
+        EXPECT_EQ(count_of(log, "extracted="), 2) << c.name;
+        EXPECT_EQ(value_of(log, "java.class.path").rfind(temp + ":" + temp + "/glimvaneboot.jar:" + temp + "/hello.jar:", 0), 0u) << c.name;
+        if (fs::exists(p.root / "planted")) {
+            EXPECT_TRUE(fs::is_empty(p.root / "planted")) << c.name;
+        }
+        EXPECT_TRUE(p.temp_removed()) << c.name;
+    }
+}
+
+TEST(FastStart, AnOldCacheIsRemovedByALaterLaunchUnlessInUse)
+{
+    fast_package waiting, other;
+    other.cache = waiting.cache;
+    waiting.pack({"--jar", GLIMVANE_BOOT_APPS_JAR, "--main", "Pause", "--fast-start"});
+    other.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start"});
+    const fs::path go = waiting.root / "go";
+    run_result paused;
+    std::thread running([&] { paused = waiting.launch({go.string()}); });
+    // The cache is in place once the launch holds its lock.
+    fs::path folder;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (folder.empty() && std::chrono::steady_clock::now() < until) {
+        if (fs::exists(waiting.base()))
+            for (const auto& e : fs::directory_iterator(waiting.base()))
+                if (e.is_directory() && e.path().filename().string().find('.') == std::string::npos) folder = e.path();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_FALSE(folder.empty());
+    const fs::path lock = folder.string() + ".lock";
+    auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 31);
+    fs::last_write_time(lock, old);
+
+    run_result r = other.launch({});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(count_of(log_texts(r.out), "cache.removed="), 0) << r.out;
+    EXPECT_TRUE(fs::exists(folder)) << "in use: kept";
+
+    write_text(go, "");
+    running.join();
+    EXPECT_EQ(paused.exit_code, 0) << paused.out << paused.err;
+    fs::last_write_time(lock, old);
+    r = other.launch({});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::vector<std::string> log = log_texts(r.out);
+    EXPECT_TRUE(has_line(log, "cache.removed=" + folder.string())) << r.out;
+    EXPECT_EQ(other.cache_entries(), only(value_of(log, "cache.folder")));
+}
+
+}  // namespace
