@@ -22,6 +22,7 @@ struct launch_state {
     char* z_offsets;              // ",offset" per Z section header
     uint64_t minver, maxver;      // the version window
     char* vm_library;             // the chosen runtime's VM library, or null
+    char* cache_folder;  // fast start: the package's own cache folder; null otherwise
 };
 
 // Stages 1 to 15. Stages that need earlier results run only while there is
