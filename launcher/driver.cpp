@@ -390,7 +390,7 @@ void launcher_main(int count, char** words)
     // 21. Hand-off or report. Fast start adds the VM's class cache.
     vm_cache_options cache{};
     if (!launch.error && launch.cache_folder)
-        plan_vm_cache(launch.cache_folder, launch.vm_library, launch.class_path, max_heap, &cache);
+        plan_vm_cache(launch.cache_folder, launch.vm_library, launch.class_path, max_heap, jop, &cache);
     if (!launch.error)
         launch.error = run_java(launch.vm_library, launch.class_path, launch.library_path, count, words,
                                 cache.words, cache.count, jop, launch.vars, launch.z_offsets,

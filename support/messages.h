@@ -152,6 +152,7 @@ const char* const log_vm_cache_runtime = "vm.cache.runtime=%s version=%d";
 const char* const log_vm_cache_none = "vm.cache.none (%s)";
 const char* const text_vm_cache_no_release = "no release file beside the VM library";
 const char* const text_vm_cache_unknown = "unknown runtime version '%s'";
+const char* const text_vm_cache_own_options = "the package's VM options set class sharing";
 const char* const text_vm_cache_too_old = "runtime version %d has no class cache to write";
 const char* const log_vm_cache_option = "vm.cache.option=%s";
 const char* const log_vm_cache_use = "vm.cache.use=%s";

@@ -179,6 +179,17 @@ void finish_make()
     }
 }
 
+// Options that choose class sharing: -Xshare:off with a dynamic archive
+// to write stops the VM at its start.
+bool sets_class_sharing(const char* jop)
+{
+    const char* const words[] = {"-Xshare:", "SharedArchiveFile", "ArchiveClassesAtExit", "-XX:AOT",
+                                 "AutoCreateSharedArchive"};
+    for (const char* word : words)
+        if (strstr(jop, word)) return true;
+    return false;
+}
+
 }  // namespace
 
 int feature_version(const char* text)
@@ -213,9 +224,13 @@ char* runtime_home(const char* vm_library, char* version, size_t size)
 }
 
 void plan_vm_cache(const char* cache_folder, const char* vm_library, const char* class_path,
-                   const char* max_heap_mb, vm_cache_options* out)
+                   const char* max_heap_mb, const char* jop, vm_cache_options* out)
 {
     out->count = 0;
+    if (jop && sets_class_sharing(jop)) {
+        log_line(log_vm_cache_none, text_vm_cache_own_options);
+        return;
+    }
     char version[version_size];
     char* home = runtime_home(vm_library, version, sizeof version);
     if (!home) {

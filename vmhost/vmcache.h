@@ -31,8 +31,10 @@ struct vm_cache_options {
 // `cache_folder`, logs the choice and fills `out` with the VM options that
 // use or make it. A cache changed since it was made is removed first.
 // `class_path` and `max_heap_mb` serve the step that assembles an AOT cache.
+// A package whose own VM options (`jop`, may be null) set class sharing
+// gets no cache: the two would clash, and the VM would not start.
 void plan_vm_cache(const char* cache_folder, const char* vm_library, const char* class_path,
-                   const char* max_heap_mb, vm_cache_options* out);
+                   const char* max_heap_mb, const char* jop, vm_cache_options* out);
 
 // Runs once the VM has ended (DestroyJavaVM returned, or System.exit
 // reached the exit hook): puts a cache made by this run in place, or

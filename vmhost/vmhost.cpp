@@ -158,8 +158,8 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     options[3].extraInfo = reinterpret_cast<void*>(vm_abort_hook);
     options[4].optionString = format_new("-Xmx%sm", max_heap);
     int used = fixed_options;
-    // Before the jop words, so that a package's own options (another
-    // archive, -Xshare:off, louder logging) win over the launcher's choice.
+    // Before the jop words: where a package's own option overlaps one of
+    // these (a log setting, say), the later one, the package's, wins.
     for (int i = 0; i < cache_count; i++) {
         log_line(log_vm_cache_option, cache_options[i]);
         options[used++].optionString = cache_options[i];

@@ -46,10 +46,11 @@ int main(int argc, char** argv)
     snprintf(temp_folder, temp_folder_size, "%s", argv[4]);
     snprintf(run_id, run_id_size, "GVT%X", unsigned(getpid()));
     max_heap = heap;
+    const char* jop = getenv("JOP");
     vm_cache_options cache{};
-    plan_vm_cache(argv[2], argv[1], argv[3], max_heap, &cache);
+    plan_vm_cache(argv[2], argv[1], argv[3], max_heap, jop, &cache);
     char* error = run_java(argv[1], argv[3], "", argc - first_word, argv + first_word, cache.words, cache.count,
-                           getenv("JOP"), "", "", {exit_now, abort_now});
+                           jop, "", "", {exit_now, abort_now});
     if (error) {
         fprintf(stderr, "%s\n", error);
         return 1;
