@@ -138,6 +138,9 @@ long os_read_file_start(const char* path, char* buf, size_t size);
 // Size and modification time (seconds) of `path` itself, which must be a
 // regular file (never a link or reparse point); false otherwise.
 bool os_file_stamp(const char* path, int64_t* size, int64_t* mtime);
+// Lets a read-only file be deleted or replaced: Windows refuses both for
+// one, POSIX only asks about its folder (a no-op there).
+void os_allow_delete(const char* path);
 // Renames a file, replacing one at `to` as one step; false on failure.
 bool os_rename_file(const char* from, const char* to);
 // True when `path` itself (not a link or reparse point) is a folder that

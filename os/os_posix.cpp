@@ -201,6 +201,8 @@ bool os_file_stamp(const char* path, int64_t* size, int64_t* mtime)
     return true;
 }
 
+void os_allow_delete(const char*) {}
+
 bool os_rename_file(const char* from, const char* to)
 {
     return rename(from, to) == 0;

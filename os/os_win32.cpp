@@ -298,6 +298,13 @@ bool os_file_stamp(const char* path, int64_t* size, int64_t* mtime)
     return true;
 }
 
+void os_allow_delete(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
+
 bool os_rename_file(const char* from, const char* to)
 {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;

@@ -90,9 +90,11 @@ void write_stamp()
     track_free(path, 1603);
 }
 
+// The runtimes write their caches read-only.
 void remove_cache()
 {
     char* path = stamp_path();
+    os_allow_delete(plan.file);
     os_delete_file(plan.file);
     os_delete_file(path);
     track_free(path, 1604);
@@ -170,10 +172,12 @@ void assemble_aot_cache()
 void finish_make()
 {
     if (plan.kind == VM_CACHE_AOT) assemble_aot_cache();
+    os_allow_delete(plan.file);  // left by a first launch that ran at the same time
     if (os_file_exists(plan.staging) && os_rename_file(plan.staging, plan.file)) {
         write_stamp();
         log_line(log_vm_cache_made, plan.file);
     } else {
+        os_allow_delete(plan.staging);
         os_delete_file(plan.staging);
         log_line(log_vm_cache_not_made, plan.file);
     }

@@ -37,18 +37,21 @@ bool has_log(const run_result& r, const std::string& prefix)
     return std::any_of(texts.begin(), texts.end(), [&](const std::string& t) { return t.rfind(prefix, 0) == 0; });
 }
 
-// The application's jar at a stable path, a cache folder, and a fresh temp
+// The application and boot class jars at stable paths, a cache folder,
+// and a fresh temp
 // folder per launch, as a launch in fast start has them.
 struct cache_bench {
     scratch_dir scratch;
     runtime_case runtime;
-    fs::path jar = scratch.path / "app.jar";
+    fs::path app = scratch.path / "app.jar";
+    fs::path boot = scratch.path / "boot.jar";
     fs::path cache = scratch.path / "cache";
     int launches = 0;
 
     explicit cache_bench(const runtime_case& r) : runtime(r)
     {
-        fs::copy_file(VMCACHE_JAR, jar);
+        fs::copy_file(VMCACHE_APP_JAR, app);
+        fs::copy_file(VMCACHE_BOOT_JAR, boot);
         fs::create_directory(cache);
     }
 
@@ -58,7 +61,7 @@ struct cache_bench {
         fs::path temp = scratch.path / ("run" + std::to_string(++launches));
         fs::create_directory(temp);
         std::vector<std::string> argv = {VMCACHE_HOST, (runtime.home / "lib/server/libjvm.so").string(),
-                                         cache.string(), jar.string(), temp.string()};
+                                         cache.string(), boot.string() + ":" + app.string(), temp.string()};
         argv.insert(argv.end(), words.begin(), words.end());
         return run_program(argv);
     }
