@@ -38,8 +38,7 @@ bool has_log(const run_result& r, const std::string& prefix)
 }
 
 // The application and boot class jars at stable paths, a cache folder,
-// and a fresh temp
-// folder per launch, as a launch in fast start has them.
+// and a fresh temp folder per launch, as a launch in fast start has them.
 struct cache_bench {
     scratch_dir scratch;
     runtime_case runtime;
