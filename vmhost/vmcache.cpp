@@ -6,6 +6,7 @@
 #include "support/paths.h"
 #include "support/switches.h"
 #include "support/track.h"
+#include "support/words.h"
 
 #include <atomic>
 #include <cctype>
@@ -31,6 +32,7 @@ struct vm_cache_plan {
     char* java;      // the runtime's launcher, which assembles an AOT cache
     const char* class_path;
     const char* max_heap_mb;
+    const char* jop;  // the package's VM options, or null
 };
 
 vm_cache_plan plan;
@@ -146,27 +148,36 @@ void judge_use()
 }
 
 // The second step of an AOT cache: the runtime's launcher assembles it from
-// the training run's configuration. The VM could start that step itself at
-// exit, but its child prints to the console whatever the options say; this
-// one runs with its output sent nowhere.
+// the training run's configuration, with the run's own VM options (a cache
+// made under other options could be rejected at every launch). The VM
+// could start that step itself at exit, but its child prints to the
+// console whatever the options say; this one's output goes nowhere.
 void assemble_aot_cache()
 {
     if (!os_file_exists(plan.config)) return;
-    char* mode = track_strdup("-XX:AOTMode=create");
-    char* config = format_new("-XX:AOTConfiguration=%s", plan.config);
-    char* cache = format_new("-XX:AOTCache=%s", plan.staging);
-    char* class_path = format_new("-Djava.class.path=%s", plan.class_path);
-    char* heap = format_new("-Xmx%sm", plan.max_heap_mb);
-    char* words[] = {plan.java, mode, config, cache, class_path, heap, nullptr};
-    char* command = format_new("\"%s\" %s \"%s\" \"%s\" \"%s\" %s", plan.java, mode, config, cache, class_path, heap);
+    const int fixed = 6;
+    char* words[fixed + max_words] = {
+        plan.java,
+        track_strdup("-XX:AOTMode=create"),
+        format_new("-XX:AOTConfiguration=%s", plan.config),
+        format_new("-XX:AOTCache=%s", plan.staging),
+        format_new("-Djava.class.path=%s", plan.class_path),
+        format_new("-Xmx%sm", plan.max_heap_mb),
+    };
+    char* jop = track_strdup(plan.jop ? plan.jop : "");
+    int count = fixed + split_args(jop, words + fixed);
+    // Windows takes the command line: every word quoted.
+    char* command = track_strdup("");
+    for (int i = 0; i < count; i++) command = append_new(command, 1606, "%s\"%s\"", i ? " " : "", words[i]);
     intptr_t process = os_start_silent_process(command, words);
     if (process) {
         os_wait_process(process);
         os_close_process(process);
     }
     os_delete_file(plan.config);
-    char* texts[] = {mode, config, cache, class_path, heap, command};
-    for (char* t : texts) track_free(t, 1606);
+    for (int i = 1; i < fixed; i++) track_free(words[i], 1611);
+    track_free(jop, 1612);
+    track_free(command, 1613);
 }
 
 void finish_make()
@@ -261,6 +272,7 @@ void plan_vm_cache(const char* cache_folder, const char* vm_library, const char*
     plan.java = format_new("%s%c%s", home, os_path_sep, os_java_program);
     plan.class_path = class_path;
     plan.max_heap_mb = max_heap_mb;
+    plan.jop = jop;
     track_free(home, 1610);
 
     // The runtime keeps an archive of this kind up to date itself.
@@ -289,7 +301,9 @@ void plan_vm_cache(const char* cache_folder, const char* vm_library, const char*
     }
     // The runtime says in its log whether it mapped the cache; a quoted
     // file name keeps the drive letter's ':' apart from the option's own.
-    if (!plan.make)
+    // A temp path with a quote in it gets no log (and no verdict): the VM
+    // would refuse the option and not start.
+    if (!plan.make && !strchr(plan.log, '"'))
         add_option(out, format_new(kind == VM_CACHE_AOT ? "-Xlog:aot=info,cds=info:file=\"%s\""
                                                         : "-Xlog:cds=info:file=\"%s\"",
                                    plan.log));
