@@ -20,6 +20,7 @@
 #include "support/report.h"
 #include "support/switches.h"
 #include "support/track.h"
+#include "vmhost/vmcache.h"
 #include "vmhost/vmhost.h"
 
 #include <cstdio>
@@ -399,10 +400,14 @@ void launcher_main(int count, char** words)
     // 19, 20. Release of the executable and of the section table (always).
     unmap_self();
     track_free(launch.table, 1421);
-    // 21. Hand-off or report.
+    // 21. Hand-off or report. Fast start adds the VM's class cache.
+    vm_cache_options cache{};
+    if (!launch.error && launch.cache_folder)
+        plan_vm_cache(launch.cache_folder, launch.vm_library, launch.class_path, max_heap, jop, &cache);
     if (!launch.error)
-        launch.error = run_java(launch.vm_library, launch.class_path, launch.library_path, count, words, jop,
-                                launch.vars, launch.z_offsets, {exit_hook, abort_hook});
+        launch.error = run_java(launch.vm_library, launch.class_path, launch.library_path, count, words,
+                                cache.words, cache.count, jop, launch.vars, launch.z_offsets,
+                                {exit_hook, abort_hook});
     if (launch.error) {
         report_error(launch.error);
         runtime_follow_up(launch.error);

@@ -33,6 +33,8 @@ extern const int os_error_invalid_data;
 // The VM library's thread dump export: "_JVM_DumpAllStacks@8" on 32-bit
 // Windows (stdcall decoration), "JVM_DumpAllStacks" elsewhere.
 extern const char* const os_dump_export;
+// A runtime's own launcher below its home: "bin\\java.exe" / "bin/java".
+extern const char* const os_java_program;
 
 // ---- 2. fault injection ----------------------------------------------------
 
@@ -133,6 +135,11 @@ bool os_write_new_file(const char* path, const char* temp, const char* text);
 // Reads the start of a regular file (never through a link) into buf, NUL
 // ended; the number of bytes read, -1 on failure.
 long os_read_file_start(const char* path, char* buf, size_t size);
+// Lets a read-only file be deleted or replaced: Windows refuses both for
+// one, POSIX only asks about its folder (a no-op there).
+void os_allow_delete(const char* path);
+// Renames a file, replacing one at `to` as one step; false on failure.
+bool os_replace_file(const char* from, const char* to);
 // True when `path` itself (not a link or reparse point) is a folder that
 // belongs to this user (POSIX; on Windows the temp path is the user's own);
 // age_seconds is the time since its entries last changed.
@@ -214,6 +221,10 @@ intptr_t os_start_process(char* command_line, char* const* words, bool detached)
 // with this process, and a detached program such as the removal child
 // outlives it.
 void os_set_detached_stdout(int fd);
+// Starts a program as os_start_process does, not detached, with its
+// standard output and error sent to the null device (no console window on
+// Windows); 0 when it did not start.
+intptr_t os_start_silent_process(char* command_line, char* const* words);
 void os_wait_process(intptr_t process);
 void os_close_process(intptr_t process);
 

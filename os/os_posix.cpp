@@ -44,6 +44,7 @@ const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
 const int os_error_invalid_data = EINVAL;
 const char* const os_dump_export = "JVM_DumpAllStacks";
+const char* const os_java_program = "bin/java";
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 
@@ -189,6 +190,13 @@ bool os_delete_file(const char* path)
 {
     if (os_fault_hit(OS_CALL_DELETE_FILE)) return false;
     return unlink(path) == 0;
+}
+
+void os_allow_delete(const char*) {}
+
+bool os_replace_file(const char* from, const char* to)
+{
+    return rename(from, to) == 0;
 }
 
 struct os_dir {
@@ -532,12 +540,16 @@ namespace {
 
 int detached_stdout = -1;
 
-pid_t spawn(char* const* words, bool detached, char* const* env = environ)
+pid_t spawn(char* const* words, bool detached, char* const* env = environ, bool silent = false)
 {
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (silent) {
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
     if (detached) {
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
         if (detached_stdout >= 0) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
@@ -568,6 +580,16 @@ intptr_t os_start_process(char*, char* const* words, bool detached)
         return 0;
     }
     return spawn(words, detached);
+}
+
+intptr_t os_start_silent_process(char*, char* const* words)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    if (!words || !words[0]) {
+        errno = ENOENT;
+        return 0;
+    }
+    return spawn(words, false, environ, true);
 }
 
 void os_wait_process(intptr_t process)

@@ -24,6 +24,7 @@ const char os_list_sep = ';';
 const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
 const int os_error_invalid_data = ERROR_INVALID_DATA;
+const char* const os_java_program = "bin\\java.exe";
 #ifdef _WIN64
 const char* const os_dump_export = "JVM_DumpAllStacks";
 #else
@@ -374,6 +375,18 @@ void os_unlock_file(os_file_lock* lock)
     delete lock;
 }
 
+void os_allow_delete(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(path, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+}
+
+bool os_replace_file(const char* from, const char* to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 int32_t os_map_file(const char* path, os_mapping* mapping)
 {
     if (os_fault_hit(OS_CALL_MAP_FILE)) return -1;
@@ -537,6 +550,29 @@ intptr_t os_start_process(char* command_line, char* const*, bool detached)
     if (!CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE,
                         detached ? DETACHED_PROCESS : 0, nullptr, nullptr, &si, &pi))
         return 0;
+    CloseHandle(pi.hThread);
+    return intptr_t(pi.hProcess);
+}
+
+intptr_t os_start_silent_process(char* command_line, char* const*)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE null_device = CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                     OPEN_EXISTING, 0, nullptr);
+    if (null_device == INVALID_HANDLE_VALUE) return 0;
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = null_device;
+    si.hStdError = null_device;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                  nullptr, &si, &pi);
+    CloseHandle(null_device);
+    if (!started) return 0;
     CloseHandle(pi.hThread);
     return intptr_t(pi.hProcess);
 }

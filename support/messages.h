@@ -176,6 +176,23 @@ const char* const log_vm_returned = "vm.java.returned";
 const char* const log_vm_wait_start = "vm.exit.wait.start";
 const char* const log_vm_wait_end = "vm.exit.wait.end";
 
+// ---- VM class caches (fast start) -------------------------------------------------------
+const char* const log_vm_cache_runtime = "vm.cache.runtime=%s version=%d";
+const char* const log_vm_cache_none = "vm.cache.none (%s)";
+const char* const text_vm_cache_no_release = "no release file beside the VM library";
+const char* const text_vm_cache_unknown = "unknown runtime version '%s'";
+const char* const text_vm_cache_own_options = "the package's VM options set class sharing";
+const char* const text_vm_cache_too_old = "runtime version %d has no class cache to write";
+const char* const log_vm_cache_option = "vm.cache.option=%s";
+const char* const log_vm_cache_use = "vm.cache.use=%s";
+const char* const log_vm_cache_make = "vm.cache.make=%s";
+// The cache file differs from the stamp written when it was made.
+const char* const log_vm_cache_changed = "vm.cache.changed=%s";
+const char* const log_vm_cache_made = "vm.cache.made=%s";
+const char* const log_vm_cache_not_made = "vm.cache.not.made=%s";
+const char* const log_vm_cache_rejected = "vm.cache.rejected=%s";
+const char* const log_vm_cache_used = "vm.cache.used=%s";
+
 // ---- console relay --------------------------------------------------------------------
 const char* const log_stderrfix = "stderrfix";
 

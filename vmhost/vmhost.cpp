@@ -8,6 +8,7 @@
 #include "support/track.h"
 #include "support/words.h"
 #include "vmhost/control.h"
+#include "vmhost/vmcache.h"
 
 #include <climits>
 #include <cstring>
@@ -17,7 +18,8 @@ std::atomic<jvm_dump_fn> dump_entry{nullptr};
 
 namespace {
 
-// Five fixed options and at most 95 jop words.
+// Five fixed options, the VM cache's options in fast start, and jop words
+// in the room left (95 without a VM cache).
 const int option_capacity = 100;
 const int fixed_options = 5;
 const int boot_fixed_elements = 5;
@@ -31,6 +33,9 @@ vm_hooks hooks_in_use;
 
 void JNICALL vm_exit_hook(jint status)
 {
+    // The VM has written its class cache by now: it does so before it
+    // calls this hook.
+    finish_vm_cache();
     hooks_in_use.exit(status);
 }
 
@@ -164,8 +169,8 @@ char* parent_of_parent(const char* path)
 }
 
 char* run_java(const char* vm_library, const char* class_path, const char* library_path, int count,
-               char* const* words, const char* jop, const char* vars, const char* z_offsets,
-               const vm_hooks& hooks)
+               char* const* words, char* const* cache_options, int cache_count, const char* jop,
+               const char* vars, const char* z_offsets, const vm_hooks& hooks)
 {
     log_line(log_java_class_path, class_path);
     log_line(log_java_library_path, library_path);
@@ -181,6 +186,12 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     options[3].extraInfo = reinterpret_cast<void*>(vm_abort_hook);
     options[4].optionString = format_new("-Xmx%sm", max_heap);
     int used = fixed_options;
+    // Before the jop words: where a package's own option overlaps one of
+    // these (a log setting, say), the later one, the package's, wins.
+    for (int i = 0; i < cache_count; i++) {
+        log_line(log_vm_cache_option, cache_options[i]);
+        options[used++].optionString = cache_options[i];
+    }
     if (jop) {
         log_line(log_jop_text, jop);
         // The words point into this copy, which the VM may read until the
@@ -259,6 +270,7 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
         log_line(log_vm_wait_start);
         (*vm)->DestroyJavaVM(vm);
         log_line(log_vm_wait_end);
+        finish_vm_cache();
     }
     vm_pointer = nullptr;
     return result;
