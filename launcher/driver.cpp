@@ -400,13 +400,20 @@ void launcher_main(int count, char** words)
     // 19, 20. Release of the executable and of the section table (always).
     unmap_self();
     track_free(launch.table, 1421);
-    // 21. Hand-off or report. Fast start adds the VM's class cache.
-    vm_cache_options cache{};
-    if (!launch.error && launch.cache_folder)
+    // 21. Hand-off or report. Fast start tells the application where its
+    // packed files are (not in the temp folder of glimvane.temp) and adds
+    // the VM's class cache.
+    char* fast_options[1 + vm_cache_max_options];
+    int fast_count = 0;
+    if (!launch.error && launch.cache_folder) {
+        fast_options[fast_count++] = format_new("-D%s=%s", files_property, launch.cache_folder);
+        vm_cache_options cache{};
         plan_vm_cache(launch.cache_folder, launch.vm_library, launch.class_path, max_heap, jop, &cache);
+        for (int i = 0; i < cache.count; i++) fast_options[fast_count++] = cache.words[i];
+    }
     if (!launch.error)
         launch.error = run_java(launch.vm_library, launch.class_path, launch.library_path, count, words,
-                                cache.words, cache.count, jop, launch.vars, launch.z_offsets,
+                                fast_options, fast_count, jop, launch.vars, launch.z_offsets,
                                 {exit_hook, abort_hook});
     if (launch.error) {
         report_error(launch.error);

@@ -52,6 +52,8 @@ const char* const log_cwd = "cwd=%s";
 // extracted again and why, staged and renamed into place, refused with the
 // fall-back to the temp folder, and old caches removed.
 const char* const log_cache_folder = "cache.folder=%s";
+// The system property that names the folder of the packed files.
+const char* const files_property = "glimvane.files";
 const char* const log_cache_hit = "cache.hit=%s";
 const char* const log_cache_miss = "cache.miss=%s";
 const char* const log_cache_staging = "cache.staging=%s";
@@ -183,7 +185,8 @@ const char* const text_vm_cache_no_release = "no release file beside the VM libr
 const char* const text_vm_cache_unknown = "unknown runtime version '%s'";
 const char* const text_vm_cache_own_options = "the package's VM options set class sharing";
 const char* const text_vm_cache_too_old = "runtime version %d has no class cache to write";
-const char* const log_vm_cache_option = "vm.cache.option=%s";
+// Each VM option of fast start: the files property, then the cache's.
+const char* const log_fast_option = "fast.option=%s";
 const char* const log_vm_cache_use = "vm.cache.use=%s";
 const char* const log_vm_cache_make = "vm.cache.make=%s";
 // The cache file differs from the stamp written when it was made.

@@ -169,7 +169,7 @@ char* parent_of_parent(const char* path)
 }
 
 char* run_java(const char* vm_library, const char* class_path, const char* library_path, int count,
-               char* const* words, char* const* cache_options, int cache_count, const char* jop,
+               char* const* words, char* const* fast_options, int fast_count, const char* jop,
                const char* vars, const char* z_offsets, const vm_hooks& hooks)
 {
     log_line(log_java_class_path, class_path);
@@ -188,9 +188,9 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     int used = fixed_options;
     // Before the jop words: where a package's own option overlaps one of
     // these (a log setting, say), the later one, the package's, wins.
-    for (int i = 0; i < cache_count; i++) {
-        log_line(log_vm_cache_option, cache_options[i]);
-        options[used++].optionString = cache_options[i];
+    for (int i = 0; i < fast_count; i++) {
+        log_line(log_fast_option, fast_options[i]);
+        options[used++].optionString = fast_options[i];
     }
     if (jop) {
         log_line(log_jop_text, jop);

@@ -18,14 +18,14 @@ struct vm_hooks {
     void (*abort)();
 };
 
-// Loads the VM library, creates the VM with the launcher's options, the VM
-// cache's (cache_count of them, placed before the jop words), calls
+// Loads the VM library, creates the VM with the launcher's options, those
+// of fast start (fast_count of them, placed before the jop words), calls
 // glimvaneboot.boot with the boot argument array and, when it returns no
 // text, waits until the VM's last non-daemon thread has ended. Returns a
 // launch error text (11 to 14, or the boot method's own) or null. Called at
 // most once per process.
 char* run_java(const char* vm_library, const char* class_path, const char* library_path, int count,
-               char* const* words, char* const* cache_options, int cache_count, const char* jop,
+               char* const* words, char* const* fast_options, int fast_count, const char* jop,
                const char* vars, const char* z_offsets, const vm_hooks& hooks);
 
 // A tracked copy of `path` cut at its last separator and again at the one

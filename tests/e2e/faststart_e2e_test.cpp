@@ -110,6 +110,26 @@ TEST(FastStart, FirstLaunchFillsTheCacheLaterOnesStartFromIt)
     EXPECT_FALSE(fs::exists(plain.cache));
 }
 
+// Packed files are in the cache folder, not in the run's temp folder: the
+// application learns where from glimvane.files, set only in fast start.
+TEST(FastStart, TheApplicationFindsItsPackedFilesThroughAProperty)
+{
+    for (bool fast : {true, false}) {
+        fast_package p;
+        fs::path data = p.root / "data.txt";
+        write_text(data, "data");
+        std::vector<std::string> options = {"--jar", GLIMVANE_BOOT_APPS_JAR, "--main", "PackedFile", "--file",
+                                            data.string() + "=d/data.txt"};
+        if (fast) options.push_back("--fast-start");
+        p.pack(options);
+        run_result r = p.launch({"d/data.txt"});
+        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+        const std::string said =
+            fast ? "files=" + value_of(log_texts(r.out), "cache.folder") + " found=true\n" : "files=null found=false\n";
+        EXPECT_NE(r.out.find(said), std::string::npos) << r.out;
+    }
+}
+
 TEST(FastStart, AChangedPackageOrCacheIsExtractedAgain)
 {
     fast_package p;

@@ -69,3 +69,12 @@ class Pause {
         for (int i = 0; i < 3000 && !go.exists(); i++) Thread.sleep(20);
     }
 }
+
+// Says whether the packed file its first word names is in the folder of
+// the property glimvane.files (a fast-start package's cache folder).
+class PackedFile {
+    public static void main(String[] args) {
+        String folder = System.getProperty("glimvane.files");
+        System.out.println("files=" + folder + " found=" + (folder != null && new File(folder, args[0]).isFile()));
+    }
+}
