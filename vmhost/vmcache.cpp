@@ -166,9 +166,10 @@ void assemble_aot_cache()
     };
     char* jop = track_strdup(plan.jop ? plan.jop : "");
     int count = fixed + split_args(jop, words + fixed);
-    // Windows takes the command line: every word quoted.
+    // Windows takes the command line: every word quoted, so that a word
+    // ending in a backslash or holding a quote arrives as it is.
     char* command = track_strdup("");
-    for (int i = 0; i < count; i++) command = append_new(command, 1606, "%s\"%s\"", i ? " " : "", words[i]);
+    for (int i = 0; i < count; i++) command = append_quoted(command, 1606, words[i]);
     intptr_t process = os_start_silent_process(command, words);
     if (process) {
         os_wait_process(process);
