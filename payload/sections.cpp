@@ -29,8 +29,7 @@ bool in_view(const unsigned char* data, size_t length)
 }
 
 // Payload bytes are hashed a chunk at a time from a buffer that stays in
-// the cache (see read_payload); a multiple of 32, so that every chunk but
-// the first starts its hash blocks at once.
+// the cache (see read_payload).
 const size_t hash_chunk = 256 * 1024;
 unsigned char hash_buffers[2][hash_chunk];
 
@@ -69,16 +68,20 @@ void hash_second_half()
 uint64_t payload_hash(const unsigned char* payload, int32_t length)
 {
     if (length <= 0) return 1;
-    size_t half = length < split_hash_from ? size_t(length) : size_t(length) / 2;
-    second_half.data = payload + half;
-    second_half.length = size_t(length) - half;
-    second_half.first = uint32_t(half);
-    second_half.done.store(false, std::memory_order_relaxed);
-    if (half == size_t(length) || !start_thread(hash_second_half))
-        return payload_terms(payload, size_t(length), 0, hash_buffers[0]) | 1;
-    uint64_t terms = payload_terms(payload, half, 0, hash_buffers[0]);
-    while (!second_half.done.load(std::memory_order_acquire)) os_sleep_ms(0);
-    return (terms ^ second_half.terms) | 1;
+    size_t whole = size_t(length);
+    if (length >= split_hash_from) {
+        size_t half = whole / 2;
+        second_half.data = payload + half;
+        second_half.length = whole - half;
+        second_half.first = uint32_t(half);
+        second_half.done.store(false, std::memory_order_relaxed);
+        if (start_thread(hash_second_half)) {
+            uint64_t terms = payload_terms(payload, half, 0, hash_buffers[0]);
+            while (!second_half.done.load(std::memory_order_acquire)) os_sleep_ms(0);
+            return (terms ^ second_half.terms) | 1;
+        }
+    }
+    return payload_terms(payload, whole, 0, hash_buffers[0]) | 1;
 }
 
 }  // namespace
