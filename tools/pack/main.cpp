@@ -37,7 +37,7 @@ bool set_once(std::string& target, const std::string& option, const std::string&
 struct dir_walk {
     std::string source;               // as given, for the messages
     fs::path root;                    // canonical
-    std::vector<fs::path> walking;    // canonical folders from the root down
+    std::vector<fs::path> walking;    // the folders from the root down, as walked
     std::vector<std::pair<std::string, std::string>> found;  // stored below the base, source path
 };
 
@@ -77,8 +77,13 @@ bool walk_folder(dir_walk& w, const fs::path& folder, const std::string& rel, st
             tell(text_note, format(text_dir_special, w.source.c_str(), stored.c_str()));
             continue;
         }
-        if (folder_too && std::find(w.walking.begin(), w.walking.end(), target) != w.walking.end()) {
-            error = format(text_dir_loop, w.source.c_str(), stored.c_str(), fs::read_symlink(path, ec).string().c_str());
+        // Compared by identity: a link need not resolve to the same spelling.
+        auto above = std::find_if(w.walking.begin(), w.walking.end(),
+                                  [&](const fs::path& f) { return folder_too && fs::equivalent(path, f, ec); });
+        if (above != w.walking.end()) {
+            // Where the system shows no link (Windows), the folder it leads to.
+            fs::path to = fs::read_symlink(path, ec);
+            error = format(text_dir_loop, w.source.c_str(), stored.c_str(), (to.empty() ? *above : to).string().c_str());
             return false;
         }
         if (link && !within(target, w.root))
@@ -87,7 +92,7 @@ bool walk_folder(dir_walk& w, const fs::path& folder, const std::string& rel, st
             w.found.emplace_back(stored, path.string());
             continue;
         }
-        w.walking.push_back(target);
+        w.walking.push_back(path);
         bool ok = walk_folder(w, path, stored, error);
         w.walking.pop_back();
         if (!ok) return false;
@@ -111,7 +116,7 @@ bool add_dir(pack_request& r, const std::string& source, const char* rel, std::s
         error = format(text_cannot_list, source.c_str(), ec.message().c_str());
         return false;
     }
-    w.walking.push_back(w.root);
+    w.walking.push_back(source);
     if (!walk_folder(w, source, "", error)) return false;
     if (w.found.empty()) {
         error = format(text_empty_dir, source.c_str());
