@@ -652,7 +652,7 @@ std::string pack(const pack_request& request)
         return error;
     const bool windows = windows_image(stub.data(), stub.size());
 
-    std::set<std::string> stored;
+    std::map<std::string, std::string> stored;  // path key -> source
     std::vector<pack_file> files = request.files;
     if (request.boot && request.fast_start)
         files.insert(files.begin(), {"", boot_jar_name, true});
@@ -664,8 +664,11 @@ std::string pack(const pack_request& request)
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
             return format(text_jar_separator, f.source.c_str());
         if (!(error = check_stored(f, windows)).empty()) return error;
-        if (!stored.insert(path_key(f.stored, windows)).second)
-            return format(f.source.empty() ? text_boot_taken : text_duplicate_path, f.stored.c_str());
+        auto taken = stored.emplace(path_key(f.stored, windows), f.source);
+        if (!taken.second && (f.source.empty() || taken.first->second.empty()))
+            return format(text_boot_taken, f.stored.c_str());
+        if (!taken.second)
+            return format(text_duplicate_path, taken.first->second.c_str(), f.source.c_str(), f.stored.c_str());
     }
     if (!(error = check_nesting(files, windows)).empty()) return error;
     std::string vars;

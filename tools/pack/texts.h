@@ -108,7 +108,8 @@ const char* const text_hidden_key =
 const char* const text_bad_path =
     "'%s' (from '%s'): the stored path must be relative, without a drive letter or a \"..\" part";
 const char* const text_path_too_long =
-    "'%s' (from '%s'): the stored path is %d bytes long; at most %d fit below a temp folder of 100 bytes";
+    "'%s' (from '%s'): the stored path is %d bytes long; at most %d fit below a temp folder of 100 bytes: store it "
+    "under a shorter path with SRC=REL";
 const char* const text_windows_name =
     "'%s' (from '%s'): Windows cannot hold this path: %s; store it under another name with SRC=REL";
 const char* const text_trailing_separator =
@@ -119,12 +120,15 @@ const char* const text_why_control = "a name holds a control character";
 const char* const text_why_dot_blank = "a name ends in a dot or a blank";
 const char* const text_why_trailing = "it ends in a separator";
 const char* const text_reserved_name =
-    "'%s' (from '%s'): names beginning with '%s' are the launcher's own in the temp folder";
-const char* const text_empty_name = "'%s' (from '%s'): the stored path holds two separators in a row";
+    "'%s' (from '%s'): names beginning with '%s' are the launcher's own in the temp folder: store it under another "
+    "name with SRC=REL";
+const char* const text_empty_name =
+    "'%s' (from '%s'): the stored path holds two separators in a row; leave one out";
 const char* const text_jar_dot =
     "--jar '%s' (from '%s'): a jar stored under a name beginning with \".\" is looked up beside the "
     "executable, not in the package; store it under another name with --jar SRC=REL";
-const char* const text_below_file = "'%s' (from '%s') would be stored below the file '%s'";
+const char* const text_below_file =
+    "'%s' (from '%s') would be stored below the file '%s'; store one of them under another name with SRC=REL";
 const char* const text_out_is_input = "the output '%s' is the input '%s'; choose another --out";
 const char* const text_too_large_input =
     "'%s' is %llu bytes long, more than a stub or an icon can be (at most %llu): check that it is the right file";
@@ -150,16 +154,20 @@ const char* const text_note = "note";
 const char* const text_warning = "warning";
 const char* const text_cannot_list = "cannot list the folder '%s': %s";
 const char* const text_empty_dir = "the folder '%s' holds no file";
-const char* const text_jar_separator = "--jar '%s': the file name must hold no ';' or line feed";
-const char* const text_duplicate_path = "two files would be stored as '%s'";
+const char* const text_jar_separator =
+    "--jar '%s': the stored name must hold no ';' or line feed; store it under another with --jar SRC=REL";
+const char* const text_duplicate_path =
+    "'%s' and '%s' would both be stored as '%s'; store one of them under another name with SRC=REL";
 const char* const text_boot_taken =
     "a packed file would replace the standard boot class '%s': pack with --no-boot to bring your own";
 const char* const text_no_marker =
-    "'%s' holds no configuration block: it is not a glimvane launcher stub";
+    "'%s' holds no configuration block: it is not a glimvane launcher stub; give --stub glimvane, "
+    "glimvane-x86.exe or glimvane-x64.exe";
 const char* const text_two_markers =
     "'%s' holds the configuration block marker %d times: cannot tell which is the block";
 const char* const text_already_packed = "'%s' is already a packaged executable; start from a bare stub";
-const char* const text_too_large = "the output would be %llu bytes long; the limit is 2147483647";
+const char* const text_too_large =
+    "the output would be %llu bytes long; the limit is 2147483647: pack fewer or smaller files";
 const char* const text_changed = "'%s' changed while it was being packed";
 const char* const text_cannot_write = "cannot write '%s': %s";
 const char* const text_error_prefix = "glimvane-pack: %s\n";
