@@ -1,17 +1,17 @@
 #include "tools/pack/pack.h"
 
+#include "boot/boot_class.h"
 #include "os/os.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
+#include "payload/vars.h"
 #include "payload/writer.h"
 #include "support/config.h"
 #include "support/messages.h"
+#include "support/track.h"
 #include "tools/pack/jar.h"
 #include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
-#include "boot/boot_class.h"
-#include "payload/vars.h"
-#include "support/track.h"
 
 #include <algorithm>
 #include <cerrno>
