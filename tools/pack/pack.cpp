@@ -29,6 +29,7 @@
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -422,9 +423,12 @@ void remove_stale_temps(const fs::path& out)
 #ifdef _WIN32
         fs::remove(it->path(), ec);
 #else
-        int fd = open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        // Only our own: another account's file is its business.
+        int fd = open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0) continue;
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) unlink(it->path().c_str());
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlink(it->path().c_str());
         close(fd);
 #endif
     }
