@@ -30,6 +30,9 @@ extern const char* const os_env_path;      // "path" / "PATH"
 extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
 // Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
 extern const int os_error_invalid_data;
+// Last error for a write that took fewer bytes than it was given, which the
+// system does not report (ERROR_DISK_FULL / ENOSPC).
+extern const int os_error_disk_full;
 // The VM library's thread dump export: "_JVM_DumpAllStacks@8" on 32-bit
 // Windows (stdcall decoration), "JVM_DumpAllStacks" elsewhere.
 extern const char* const os_dump_export;
