@@ -82,7 +82,7 @@ class PackedFile {
 // What a program sees of how it was started, one "key=value" line each:
 // whether it has a console, its name for jps, the class of the bottom frame
 // of its thread (the X11 toolkit's WM_CLASS) and its library path. With a
-// word, it loads that system library too.
+// first word load=NAME, it loads that library too.
 class Facts {
     public static void main(String[] args) {
         System.out.println("console=" + (System.console() != null));
@@ -90,9 +90,10 @@ class Facts {
         StackTraceElement[] trace = new Throwable().getStackTrace();
         System.out.println("bottom=" + trace[trace.length - 1].getClassName());
         System.out.println("library.path=" + System.getProperty("java.library.path"));
-        if (args.length > 0) {
-            System.loadLibrary(args[0]);
-            System.out.println("loaded=" + args[0]);
+        if (args.length > 0 && args[0].startsWith("load=")) {
+            String name = args[0].substring(5);
+            System.loadLibrary(name);
+            System.out.println("loaded=" + name);
         }
     }
 }
