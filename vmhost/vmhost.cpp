@@ -104,18 +104,18 @@ jboolean JNICALL boot_launcher_calls(JNIEnv*, jclass)
 }
 
 // What the boot class handed over; global references, as the arguments'
-// local ones end with the native call.
+// local ones end with the native call. The method id is taken only when
+// main is called: taking it initialises the main class, whose initializer
+// may throw, and that belongs to main's call as under java.
 jclass handed_main;
-jmethodID handed_method;
+jobject handed_method;
 jobject handed_words;
 
 void JNICALL boot_hand_main(JNIEnv* env, jclass, jclass main, jobject method, jobjectArray words)
 {
-    jmethodID id = (*env)->FromReflectedMethod(env, method);
-    if (!id) return;  // its exception reaches the boot class
     handed_main = (*env)->NewGlobalRef(env, main);
+    handed_method = (*env)->NewGlobalRef(env, method);
     handed_words = (*env)->NewGlobalRef(env, words);
-    handed_method = id;
 }
 
 // A boot class that does not declare them (a package's own) is left as it
@@ -148,7 +148,8 @@ char* returned_text(JNIEnv* env, jobject value)
 char* call_handed_main(JNIEnv* env, jclass boot)
 {
     log_line(log_main_invoke);
-    (*env)->CallStaticVoidMethod(env, handed_main, handed_method, handed_words);
+    if (jmethodID id = (*env)->FromReflectedMethod(env, handed_method))
+        (*env)->CallStaticVoidMethod(env, handed_main, id, handed_words);
     log_line(log_main_returned);
     jthrowable thrown = (*env)->ExceptionOccurred(env);
     if (!thrown) return nullptr;

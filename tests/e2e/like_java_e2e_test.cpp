@@ -201,22 +201,6 @@ TEST(Identity, TheMainClassNamesTheProgramAndIsTheBottomFrame)
     EXPECT_EQ(fact(java.out, "bottom"), "Facts");
 }
 
-TEST(Identity, AMainThatThrowsIsStillReportedAsError54)
-{
-    java_package p;
-    p.pack_main("Thrower");
-    run_result r = p.launch(PIPED, {"-D*"});
-    EXPECT_EQ(r.exit_code, 54) << r.out << r.err;
-    EXPECT_NE(r.out.find("!vm.main.invoke ["), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("54: The application ended with an exception: java.lang.IllegalStateException: boom"),
-              std::string::npos)
-        << r.out;
-    // The trace is main's own: it ends in main, with nothing of the launch below it.
-    EXPECT_TRUE(std::regex_search(r.err, std::regex("Exception in thread \"main\" java.lang.IllegalStateException: "
-                                                    "boom\n\tat Thrower.fail\\(.*\n\tat Thrower.main\\([^\n]*\n$")))
-        << r.err;
-}
-
 // A folder holding `java`, reached as the alternatives system links it:
 // bin/java -> alternatives/java -> HOME/bin/java.
 fs::path java_link_folder(const fs::path& root, const fs::path& home)
