@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,8 +15,6 @@
 #include <regex>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -143,18 +140,12 @@ int run_into_closed_pipe(const std::vector<std::string>& argv, const std::vector
     int ends[2];
     if (pipe(ends) != 0) return -2;
     close(ends[0]);
-    std::vector<std::string> environment = environment_with(env);
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t pid;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    int rc = spawn_with(argv, env, &actions, &pid);
     posix_spawn_file_actions_destroy(&actions);
     close(ends[1]);
     if (rc != 0) return -2;
