@@ -356,7 +356,9 @@ size_t os_vm_system_library_path(const char* vm_library, char* buf, size_t size)
 
 // ---- 9. libraries ----------------------------------------------------------
 
-// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure.
+// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure,
+// also for what would hang or crash the loader (POSIX: a FIFO, a device,
+// an ELF file shorter than its segments).
 void* os_load_library(const char* path);
 // Address of an exported symbol; null when missing or library is null.
 void* os_find_symbol(void* library, const char* name);

@@ -1082,8 +1082,39 @@ size_t os_vm_system_library_path(const char* vm_library, char* buf, size_t size)
 
 // ---- 9. libraries ------------------------------------------------------------
 
+namespace {
+
+// dlopen waits for ever on a FIFO and dies of SIGBUS on an ELF file cut
+// short of its loadable segments: such a file counts as one that does not
+// load. Anything else is left to dlopen.
+bool loadable_file(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return true;  // dlopen reports it
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    Elf64_Ehdr header;
+    if (ok && pread(fd, &header, sizeof header, 0) == ssize_t(sizeof header) &&
+        memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
+        header.e_phentsize == sizeof(Elf64_Phdr)) {
+        uint64_t size = uint64_t(st.st_size);
+        for (unsigned i = 0; ok && i < header.e_phnum; i++) {
+            Elf64_Phdr segment;
+            ok = pread(fd, &segment, sizeof segment, off_t(header.e_phoff + i * sizeof segment)) ==
+                 ssize_t(sizeof segment);
+            if (ok && segment.p_type == PT_LOAD)
+                ok = segment.p_offset <= size && segment.p_filesz <= size - segment.p_offset;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
 void* os_load_library(const char* path)
 {
+    if (!loadable_file(path)) return nullptr;
     return dlopen(path, RTLD_NOW);
 }
 

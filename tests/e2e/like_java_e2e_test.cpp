@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -286,6 +287,25 @@ TEST(RuntimePaths, ARelativeJvmIsTheUsersBeforeTheLaunchChangesDirectory)
     std::vector<std::string> log = log_texts(r.out);
     EXPECT_EQ(value_of(log, "jvm"), (home / "lib/server/libjvm.so").string());
     EXPECT_EQ(value_of(log, "cwd"), p.exe.parent_path().string());
+}
+
+// What would hang or crash the system's loader fails as a library that does
+// not load: error 11, and the temp folder goes.
+TEST(RuntimePaths, AJvmThatCannotLoadIsError11)
+{
+    java_package p;
+    p.pack_main("Facts");
+    fs::path lib = fs::canonical(java_home / "lib" / "server" / "libjvm.so");
+    std::string whole = read_text(lib);
+    write_text(p.root / "cut" / "libjvm.so", whole.substr(0, 100000));
+    fs::create_directories(p.root / "fifo");
+    ASSERT_EQ(mkfifo((p.root / "fifo" / "libjvm.so").c_str(), 0600), 0);
+    for (const char* name : {"cut", "fifo"}) {
+        SCOPED_TRACE(name);
+        run_result r = p.launch(PIPED, {"-Q*", "-jvm:" + (p.root / name / "libjvm.so").string()});
+        EXPECT_EQ(r.exit_code, 11) << r.out << r.err;
+        EXPECT_TRUE(p.temp_removed());
+    }
 }
 
 }  // namespace
