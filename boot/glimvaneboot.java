@@ -18,6 +18,15 @@
 // the application's other threads), else a launch error text whose code in
 // the 50s tells the launcher that the application is at fault.
 //
+// Hand-off: when the launcher binds the natives below, boot does not call
+// main itself. It hands main's class, method and words to the launcher
+// (handMain) and returns null; the launcher calls main from its main thread
+// once boot has returned, as java does, so main's frame is the bottom one
+// of the thread (the X11 toolkit takes an application's WM_CLASS from that
+// frame's class). Should main throw, the launcher calls mainThrew with the
+// exception and reports the text it returns (error 54). A package's own boot
+// class keeps the plain contract: boot starts the application itself.
+//
 // Compiled for Java 8 so that every runtime from 8 on loads it.
 
 import java.io.ByteArrayOutputStream;
@@ -29,6 +38,8 @@ import java.lang.reflect.Modifier;
 public class glimvaneboot {
     private static final long loaded = System.nanoTime();
     private static boolean debug;
+    private static boolean windowedApp;
+    private static boolean handed;
 
     // A windowed application's message box gets at most this many lines of
     // the stack trace: enough to find the fault, small enough to read.
@@ -50,13 +61,15 @@ public class glimvaneboot {
         String[] words = new String[Math.max(0, a.length - 5)];
         if (words.length > 0) System.arraycopy(a, 5, words, 0, words.length);
         boolean windowed = lookup(vars, "windowed") != null;
+        windowedApp = windowed;
         String name = lookup(vars, "main");
         log("boot.main=" + (name == null ? "" : name));
         log("boot.windowed=" + windowed);
         log("boot.words=" + words.length);
 
         String result = start(name, words, windowed);
-        log(result == null ? "boot.main.returned" : "boot.error=" + firstLine(result));
+        if (result != null) log("boot.error=" + firstLine(result));
+        else log(handed ? "boot.main.handed" : "boot.main.returned");
         return result;
     }
 
@@ -87,15 +100,12 @@ public class glimvaneboot {
         if (method == null || !Modifier.isStatic(method.getModifiers()) || method.getReturnType() != void.class)
             return "53: The main class '" + name + "' has no public static void main(String[])\r\n\r\n"
                 + "\tDeclare it as public static void main(String[] args), or name another class with main=";
-        log("boot.main.invoke");
         if (launcherCallsMain()) {
-            try {
-                callMain(main, method, words);
-                return null;
-            } catch (Throwable t) {
-                return thrown(t, windowed);
-            }
+            handMain(main, method, words);
+            handed = true;
+            return null;
         }
+        log("boot.main.invoke");
         // As java does: main need not be in a public class.
         try {
             method.setAccessible(true);
@@ -121,13 +131,22 @@ public class glimvaneboot {
     }
 
     // The launcher binds these two natives before it calls boot: main is
-    // then called through JNI, as java calls it. Reflection would do the
-    // same, but from Java 18 on its first call spins method handle classes
-    // at a cost of 10 to 20 ms. Without the natives (a launcher that does
-    // not bind them) reflection is the way.
+    // then called by the launcher through JNI, as java calls it (see the
+    // hand-off above). Reflection would reach main as well, but from Java
+    // 18 on its first call spins method handle classes at a cost of 10 to
+    // 20 ms, and main's frame would not be the bottom one. Without the
+    // natives (a launcher that does not bind them) reflection is the way.
     private static native boolean launcherCalls();
 
-    private static native void callMain(Class<?> main, Method method, String[] words);
+    private static native void handMain(Class<?> main, Method method, String[] words);
+
+    // Called by the launcher when the main it called threw: the error text
+    // to report.
+    private static String mainThrew(Throwable t) {
+        String text = thrown(t, windowedApp);
+        log("boot.error=" + firstLine(text));
+        return text;
+    }
 
     private static boolean launcherCallsMain() {
         try {

@@ -17,6 +17,7 @@
 #include "support/log.h"
 #include "support/messages.h"
 #include "support/paths.h"
+#include "support/console.h"
 #include "support/report.h"
 #include "support/switches.h"
 #include "support/track.h"
@@ -32,6 +33,8 @@ const int32_t max_sections = 100000;
 const size_t classpath_buffer = 1000;
 const size_t path_buffer = 2048;
 const size_t cwd_buffer = 360;
+const size_t system_folders_buffer = 4096;
+const char list_sep_text[] = {os_list_sep, 0};
 char default_heap[] = "256";
 char default_minver[] = "1.4";
 char default_maxver[] = "9999";
@@ -268,7 +271,6 @@ void stage_class_path(launch_state& launch)
 {
     if (launch.error) return;
     const char* files = launch.cache_folder ? launch.cache_folder : temp_folder;
-    const char list_sep[] = {os_list_sep, 0};
     char* text = track_strdup(launch.cache_folder ? "" : temp_folder);
     if (char* jars = get_var(launch.vars, "jars", nullptr)) {
         // "jars" is package data: its pieces are ';'-separated on every OS.
@@ -278,7 +280,7 @@ void stage_class_path(launch_state& launch)
             if (*piece) {
                 to_path_sep(piece);
                 const char* base = piece[0] == '.' ? launch.module_dir : files;
-                text = append_new(text, 1351, "%s%s%c%s", *text ? list_sep : "", base, os_path_sep, piece);
+                text = append_new(text, 1351, "%s%s%c%s", *text ? list_sep_text : "", base, os_path_sep, piece);
             }
             piece = end;
         }
@@ -286,7 +288,7 @@ void stage_class_path(launch_state& launch)
     if (!launch.cache_folder) text = append_new(text, 1352, "%c%s", os_list_sep, launch.module_dir);
     if (get_var(launch.vars, "useclasspath", nullptr)) {
         if (char* user = env_text(os_env_classpath, classpath_buffer)) {
-            text = append_new(text, 1353, "%s%s", *text ? list_sep : "", user);
+            text = append_new(text, 1353, "%s%s", *text ? list_sep_text : "", user);
             track_free(user, 1354);
         }
     }
@@ -295,11 +297,14 @@ void stage_class_path(launch_state& launch)
 
 // 12. Library path, the new "path" value and the working directory
 // (without error). With the extraction cache in use its folder follows the
-// temp folder: the native libraries lie there.
+// temp folder: the native libraries lie there. After the launcher's folders
+// the library path holds what java itself would: Windows "path" (a folder
+// of programs there is one of libraries too); LD_LIBRARY_PATH on POSIX,
+// where the runtime's system folders follow once it is chosen.
 void stage_library_path(launch_state& launch)
 {
     if (launch.error) return;
-    char* value = env_text(os_env_path, path_buffer);
+    char* value = env_text(os_env_library_path, path_buffer);
     char* folders = launch.cache_folder
                         ? format_new("%s%c%s%c%s", temp_folder, os_list_sep, launch.cache_folder, os_list_sep,
                                      launch.module_dir)
@@ -342,6 +347,15 @@ void stage_z_offsets(launch_state& launch)
     launch.z_offsets = text;
 }
 
+// After the Vars text (always): the package may choose the relay. The
+// merge of -E* follows it, so that standard error goes wherever standard
+// output goes from then on.
+void stage_streams(launch_state& launch)
+{
+    if (!no_relay_flag && relay_chosen(get_var(launch.vars, "relay", nullptr))) relay_setup();
+    if (merge_stderr_flag) stderr_merge();
+}
+
 void prepare_launch(launch_state& launch, int count, char** words)
 {
     stage_identity(count, words);
@@ -351,6 +365,7 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_section_table(launch);
     stage_scan(launch);
     stage_vars(launch);
+    stage_streams(launch);
     stage_heap(launch);
     stage_temp_folder(launch);
     stage_cache(launch);
@@ -389,12 +404,27 @@ void stage_runtime_choice(launch_state& launch)
     fail(launch, text_error_15);
 }
 
+// The chosen runtime's own system folders end the library path (without
+// error; POSIX only: on Windows the library path is complete).
+void stage_system_library_folders(launch_state& launch)
+{
+    if (launch.error) return;
+    char folders[system_folders_buffer];
+    if (os_vm_system_library_path(launch.vm_library, folders, sizeof folders) == 0) return;
+    const char* path = launch.library_path;
+    size_t n = strlen(path);
+    // Stage 12 ends the text with a separator when the variable was unset.
+    const char* sep = n > 0 && path[n - 1] != os_list_sep ? list_sep_text : "";
+    launch.library_path = append_new(launch.library_path, 1345, "%s%s", sep, folders);
+}
+
 void launcher_main(int count, char** words)
 {
     launch_state launch{};
     prepare_launch(launch, count, words);
     stage_version_window(launch);
     stage_runtime_choice(launch);
+    stage_system_library_folders(launch);
     // 18. VM options (always).
     char* jop = get_var(launch.vars, "jop", nullptr);
     // 19, 20. Release of the executable and of the section table (always).

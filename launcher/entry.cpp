@@ -12,6 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace {
+
+const size_t jvm_path_size = 4096;
+
+}  // namespace
+
 void launcher_startup()
 {
     os_exit_lock_create();
@@ -20,6 +26,9 @@ void launcher_startup()
     // Before launch preparation puts the temp folder and the executable's
     // folder first on it.
     os_keep_start_path();
+    // A reader that has gone (`app | head -0`) must not end the launch
+    // before it reports its own result and removes its temp folder.
+    os_ignore_broken_pipe();
 }
 
 int launcher_entry(void*, void*, char* command_text, int)
@@ -83,7 +92,11 @@ void launcher_start(int count, char** words)
     int consumed = consume_switches(count, words);
     count -= consumed;
     words += consumed;
-    if (!no_relay_flag) relay_setup();
-    if (merge_stderr_flag) stderr_merge();
+    // A relative -jvm: names a file below the directory the user started
+    // in: resolved before the launch changes directory.
+    if (jvm_override && *jvm_override) {
+        char full[jvm_path_size];
+        if (os_full_path(jvm_override, full, sizeof full) > 0) jvm_override = track_strdup(full);
+    }
     launcher_main(count, words);
 }

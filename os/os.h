@@ -28,6 +28,10 @@ extern const char os_path_sep;        // '\\' on Windows, '/' on POSIX
 extern const char os_list_sep;        // ';' on Windows, ':' on POSIX
 extern const char* const os_env_path;      // "path" / "PATH"
 extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
+// The variable whose folders follow the launcher's own in the library path:
+// "path" on Windows, "LD_LIBRARY_PATH" on POSIX (where the VM adds its
+// system folders after it, see os_vm_system_library_path).
+extern const char* const os_env_library_path;
 // Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
 extern const int os_error_invalid_data;
 // Last error for a write that took fewer bytes than it was given, which the
@@ -71,6 +75,17 @@ bool os_fault_hit(os_call call);
 int os_stream_fd(FILE* stream);
 // Put a descriptor into binary mode (no-op on POSIX).
 void os_set_binary(int fd);
+// True for a program of the console subsystem (every POSIX program; on
+// Windows the -console stubs), false for a windowed one.
+bool os_console_program();
+// A write to a pipe whose reader has gone fails with an error instead of
+// ending the process (POSIX SIGPIPE; a no-op on Windows). Children start
+// with the system's default again.
+void os_ignore_broken_pipe();
+// Points descriptor 1 (and on Windows the standard output handle) at `fd`
+// until os_stdout_restore; returns what to restore, -1 when nothing changed.
+int os_stdout_redirect(int fd);
+void os_stdout_restore(int saved);
 
 // High-resolution counter and its ticks per second.
 int64_t os_counter();
@@ -209,6 +224,11 @@ bool os_set_env(const char* name, const char* value);
 void os_keep_start_path();
 
 bool os_set_cwd(const char* path);
+// `path` made absolute against the current directory, without asking
+// whether it exists (GetFullPathNameA, which also turns '/' into '\'; on
+// POSIX the current directory and '/' before a relative path) into buf;
+// its length, 0 on failure or when it does not fit.
+size_t os_full_path(const char* path, char* buf, size_t size);
 // Current directory into buf; its length, 0 on failure or when it does not fit.
 size_t os_get_cwd(char* buf, size_t size);
 
@@ -330,9 +350,18 @@ long os_read_head(const char* path, void* buf, size_t size);
 // null when it was unset.
 const char* os_start_path();
 
+// The folders that the VM library adds to java.library.path after the
+// folders of os_env_library_path, as java itself gets them, into buf (read
+// from the library's own read-only data on POSIX, with HotSpot's default
+// when it holds none); its length. 0 on Windows, where the path variable
+// stands for them.
+size_t os_vm_system_library_path(const char* vm_library, char* buf, size_t size);
+
 // ---- 9. libraries ----------------------------------------------------------
 
-// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure.
+// Load a library by path (LoadLibraryA / dlopen RTLD_NOW); null on failure,
+// also for what would hang or crash the loader (POSIX: a FIFO, a device,
+// an ELF file shorter than its segments).
 void* os_load_library(const char* path);
 // Address of an exported symbol; null when missing or library is null.
 void* os_find_symbol(void* library, const char* name);
@@ -342,6 +371,14 @@ bool os_has_dll_directory();
 // Set the DLL search folder, or with null restore the standard search
 // order; false when there is none to set or the call fails.
 bool os_set_dll_directory(const char* folder);
+
+// A launcher text in the system's ANSI code page as UTF-16 into out (room
+// for `capacity` units; with null out only counted): the number of units,
+// no terminating NUL. -1 where texts are UTF-8 already (POSIX, or Windows
+// whose ANSI code page is 65001), so that they go to the VM as they are.
+long os_ansi_to_utf16(const char* text, uint16_t* out, size_t capacity);
+// The same conversion from a given code page (tests of the conversion).
+long os_codepage_to_utf16(unsigned codepage, const char* text, uint16_t* out, size_t capacity);
 
 // ---- 10. pipes and the output relay ------------------------------------------
 

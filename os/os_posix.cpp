@@ -42,6 +42,7 @@ const char os_path_sep = '/';
 const char os_list_sep = ':';
 const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
+const char* const os_env_library_path = "LD_LIBRARY_PATH";
 const int os_error_invalid_data = EINVAL;
 const int os_error_disk_full = ENOSPC;
 const char* const os_dump_export = "JVM_DumpAllStacks";
@@ -57,6 +58,49 @@ int os_stream_fd(FILE* stream)
 void os_set_binary(int)
 {
     // POSIX streams never translate line ends.
+}
+
+bool os_console_program()
+{
+    return true;
+}
+
+namespace {
+
+void broken_pipe(int) {}
+
+}  // namespace
+
+void os_ignore_broken_pipe()
+{
+    // A handler that does nothing rather than SIG_IGN: exec resets a handler
+    // to the default, so the removal child, zenity and xdg-open start as
+    // they would from a shell. The VM installs its own handling later.
+    struct sigaction action = {};
+    action.sa_handler = broken_pipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
+}
+
+int os_stdout_redirect(int fd)
+{
+    fflush(stdout);
+    int saved = fcntl(1, F_DUPFD_CLOEXEC, 0);
+    if (saved < 0) return -1;
+    if (dup2(fd, 1) < 0) {
+        close(saved);
+        return -1;
+    }
+    return saved;
+}
+
+void os_stdout_restore(int saved)
+{
+    if (saved < 0) return;
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
 }
 
 // Microseconds: (now - start) * 1000 then stays far from the 64-bit limit.
@@ -526,6 +570,28 @@ bool os_set_cwd(const char* path)
     return chdir(path) == 0;
 }
 
+size_t os_full_path(const char* path, char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    size_t n = strlen(path);
+    if (path[0] == '/') {
+        if (n >= size) return 0;
+        memcpy(buf, path, n + 1);
+        return n;
+    }
+    size_t cwd = os_get_cwd(buf, size);
+    if (cwd == 0) return 0;
+    // "/" itself ends in the separator already.
+    bool sep = buf[cwd - 1] != '/';
+    if (cwd + sep + n >= size) {
+        buf[0] = 0;
+        return 0;
+    }
+    if (sep) buf[cwd++] = '/';
+    memcpy(buf + cwd, path, n + 1);
+    return cwd + n;
+}
+
 size_t os_get_cwd(char* buf, size_t size)
 {
     if (!getcwd(buf, size)) {
@@ -693,9 +759,8 @@ void os_open_url(const char* url)
 // passed over. So a link to a listed runtime (Debian's
 // java-1.17.0-openjdk-amd64 beside java-17-openjdk-amd64, default-java)
 // adds nothing, and of two different runtimes of one version the first
-// stays: $JAVA_HOME's, else the first by folder name. CurrentVersion is the
-// version of $JAVA_HOME's runtime when it is one, else that of default-java
-// in the runtime folder.
+// stays: $JAVA_HOME's (or that of the java on the PATH), else the first by
+// folder name. CurrentVersion: see read_view.
 // The view is read afresh at every open.
 
 namespace {
@@ -782,23 +847,48 @@ void add_root_runtimes(runtime_view* view, size_t* capacity)
     free(paths);
 }
 
+// The home of the java that a shell started here would run: the first
+// "java" on the start PATH with its links resolved (/usr/bin/java,
+// /etc/alternatives/java, then the real file), two levels up.
+bool path_java_home(char* home, size_t size)
+{
+    char program[PATH_MAX];
+    char real[PATH_MAX];
+    if (!find_tool("java", program, sizeof program) || !realpath(program, real)) return false;
+    for (int level = 0; level < 2; level++) {
+        char* cut = strrchr(real, '/');
+        if (!cut || cut == real) return false;
+        *cut = 0;
+    }
+    return size_t(snprintf(home, size, "%s", real)) < size;
+}
+
+// Makes the runtime in `folder` the current one, with `list` also listed in
+// the view (from wherever it lies); false when it is none.
+bool take_current(runtime_view* view, const char* folder, bool list, size_t* capacity)
+{
+    runtime_entry entry;
+    if (!read_runtime(folder, &entry)) return false;
+    strcpy(view->current, entry.version);
+    free(entry.lib);
+    if (list) add_runtime(view, folder, capacity);
+    return true;
+}
+
+// The current runtime: $JAVA_HOME's when it is one, else that of the java
+// on the start PATH, else default-java in the runtime folder. The first two
+// are listed in the view too, wherever they lie.
 void read_view(runtime_view* view)
 {
     size_t capacity = 0;
     const char* home = getenv("JAVA_HOME");
-    if (home && *home) {
-        add_runtime(view, home, &capacity);
-        if (view->count) strcpy(view->current, view->entries[0].version);
-    }
-    if (!view->current[0]) {
-        char default_java[PATH_MAX];
-        runtime_entry entry;
-        if (size_t(snprintf(default_java, sizeof default_java, "%s/default-java", runtime_root)) < sizeof default_java &&
-            read_runtime(default_java, &entry)) {
-            strcpy(view->current, entry.version);
-            free(entry.lib);
-        }
-    }
+    bool current = home && *home && take_current(view, home, true, &capacity);
+    char path_home[PATH_MAX];
+    if (!current && path_java_home(path_home, sizeof path_home))
+        current = take_current(view, path_home, true, &capacity);
+    char default_java[PATH_MAX];
+    if (!current && size_t(snprintf(default_java, sizeof default_java, "%s/default-java", runtime_root)) < sizeof default_java)
+        take_current(view, default_java, false, &capacity);
     add_root_runtimes(view, &capacity);
 }
 
@@ -910,10 +1000,122 @@ long os_read_head(const char* path, void* buf, size_t size)
     return n;
 }
 
+namespace {
+
+// HotSpot on Linux builds java.library.path with sprintf from one literal:
+// LD_LIBRARY_PATH, a colon and its system folders. Distributions patch
+// the folders (Debian adds its multiarch and JNI folders), so they are read
+// from the literal in the library's read-only data.
+const char vm_path_literal[] = "%s%s/usr/java/packages/lib";
+const char vm_default_folders[] = "/usr/java/packages/lib:/usr/lib64:/lib64:/lib:/usr/lib";
+
+// The section named `wanted` of a mapped ELF64 file: its bytes, or null.
+const char* elf_section(const unsigned char* file, uint64_t length, const char* wanted, uint64_t* size)
+{
+    if (length < sizeof(Elf64_Ehdr) || memcmp(file, ELFMAG, SELFMAG) != 0 || file[EI_CLASS] != ELFCLASS64)
+        return nullptr;
+    Elf64_Ehdr header;
+    memcpy(&header, file, sizeof header);
+    if (header.e_shentsize != sizeof(Elf64_Shdr) || header.e_shstrndx >= header.e_shnum) return nullptr;
+    uint64_t table = header.e_shoff;
+    if (table > length || uint64_t(header.e_shnum) * sizeof(Elf64_Shdr) > length - table) return nullptr;
+    auto section = [&](unsigned i) {
+        Elf64_Shdr s;
+        memcpy(&s, file + table + i * sizeof(Elf64_Shdr), sizeof s);
+        return s;
+    };
+    Elf64_Shdr names = section(header.e_shstrndx);
+    if (names.sh_offset > length || names.sh_size > length - names.sh_offset) return nullptr;
+    size_t wanted_size = strlen(wanted) + 1;
+    for (unsigned i = 0; i < header.e_shnum; i++) {
+        Elf64_Shdr s = section(i);
+        if (s.sh_type != SHT_PROGBITS || s.sh_name >= names.sh_size ||
+            names.sh_size - s.sh_name < wanted_size ||
+            memcmp(file + names.sh_offset + s.sh_name, wanted, wanted_size) != 0)
+            continue;
+        if (s.sh_offset > length || s.sh_size > length - s.sh_offset) return nullptr;
+        *size = s.sh_size;
+        return reinterpret_cast<const char*>(file + s.sh_offset);
+    }
+    return nullptr;
+}
+
+size_t copy_folders(const char* folders, size_t n, char* buf, size_t size)
+{
+    if (n >= size) return 0;
+    memcpy(buf, folders, n);
+    buf[n] = 0;
+    return n;
+}
+
+}  // namespace
+
+size_t os_vm_system_library_path(const char* vm_library, char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    size_t found = 0;
+    bool read = false;
+    int fd = open(vm_library, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        uint64_t length = uint64_t(st.st_size);
+        void* map = mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            uint64_t rodata_size = 0;
+            const char* rodata = elf_section(static_cast<const unsigned char*>(map), length, ".rodata", &rodata_size);
+            const char* hit = rodata ? static_cast<const char*>(memmem(rodata, size_t(rodata_size), vm_path_literal,
+                                                                       sizeof vm_path_literal - 1))
+                                     : nullptr;
+            if (hit) {
+                const char* folders = hit + 4;  // after "%s%s"
+                const char* end = static_cast<const char*>(memchr(folders, 0, size_t(rodata + rodata_size - folders)));
+                if (end) {
+                    found = copy_folders(folders, size_t(end - folders), buf, size);
+                    read = found > 0;
+                }
+            }
+            munmap(map, size_t(length));
+        }
+    }
+    if (fd >= 0) close(fd);
+    return read ? found : copy_folders(vm_default_folders, sizeof vm_default_folders - 1, buf, size);
+}
+
 // ---- 9. libraries ------------------------------------------------------------
+
+namespace {
+
+// dlopen waits for ever on a FIFO and dies of SIGBUS on an ELF file cut
+// short of its loadable segments: such a file counts as one that does not
+// load. Anything else is left to dlopen.
+bool loadable_file(const char* path)
+{
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return true;  // dlopen reports it
+    struct stat st;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    Elf64_Ehdr header;
+    if (ok && pread(fd, &header, sizeof header, 0) == ssize_t(sizeof header) &&
+        memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 && header.e_ident[EI_CLASS] == ELFCLASS64 &&
+        header.e_phentsize == sizeof(Elf64_Phdr)) {
+        uint64_t size = uint64_t(st.st_size);
+        for (unsigned i = 0; ok && i < header.e_phnum; i++) {
+            Elf64_Phdr segment;
+            ok = pread(fd, &segment, sizeof segment, off_t(header.e_phoff + i * sizeof segment)) ==
+                 ssize_t(sizeof segment);
+            if (ok && segment.p_type == PT_LOAD)
+                ok = segment.p_offset <= size && segment.p_filesz <= size - segment.p_offset;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
 
 void* os_load_library(const char* path)
 {
+    if (!loadable_file(path)) return nullptr;
     return dlopen(path, RTLD_NOW);
 }
 
@@ -930,6 +1132,16 @@ bool os_has_dll_directory()
 bool os_set_dll_directory(const char*)
 {
     return false;
+}
+
+long os_ansi_to_utf16(const char*, uint16_t*, size_t)
+{
+    return -1;
+}
+
+long os_codepage_to_utf16(unsigned, const char*, uint16_t*, size_t)
+{
+    return -1;
 }
 
 // ---- 10. pipes and the relay -------------------------------------------------

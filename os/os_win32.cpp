@@ -23,6 +23,7 @@ const char os_path_sep = '\\';
 const char os_list_sep = ';';
 const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
+const char* const os_env_library_path = "path";
 const int os_error_invalid_data = ERROR_INVALID_DATA;
 const int os_error_disk_full = ERROR_DISK_FULL;
 const char* const os_java_program = "bin\\java.exe";
@@ -42,6 +43,49 @@ int os_stream_fd(FILE* stream)
 void os_set_binary(int fd)
 {
     _setmode(fd, _O_BINARY);
+}
+
+bool os_console_program()
+{
+    // The subsystem field of the executable's own header.
+    auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+    auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    return nt->OptionalHeader.Subsystem == IMAGE_SUBSYSTEM_WINDOWS_CUI;
+}
+
+void os_ignore_broken_pipe()
+{
+    // Windows has no such signal: a write to a closed pipe fails.
+}
+
+namespace {
+
+HANDLE saved_stdout_handle = INVALID_HANDLE_VALUE;
+
+}  // namespace
+
+int os_stdout_redirect(int fd)
+{
+    fflush(stdout);
+    int saved = _dup(1);
+    if (saved < 0) return -1;
+    if (_dup2(fd, 1) != 0) {
+        _close(saved);
+        return -1;
+    }
+    saved_stdout_handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    return saved;
+}
+
+void os_stdout_restore(int saved)
+{
+    if (saved < 0) return;
+    fflush(stdout);
+    SetStdHandle(STD_OUTPUT_HANDLE, saved_stdout_handle);
+    _dup2(saved, 1);
+    _close(saved);
 }
 
 int64_t os_counter()
@@ -514,6 +558,16 @@ bool os_set_cwd(const char* path)
     return SetCurrentDirectoryA(path) != 0;
 }
 
+size_t os_full_path(const char* path, char* buf, size_t size)
+{
+    DWORD n = GetFullPathNameA(path, DWORD(size), buf, nullptr);
+    if (n == 0 || n >= size) {
+        if (size) buf[0] = 0;
+        return 0;
+    }
+    return n;
+}
+
 size_t os_get_cwd(char* buf, size_t size)
 {
     DWORD n = GetCurrentDirectoryA(DWORD(size), buf);
@@ -721,6 +775,27 @@ bool os_set_dll_directory(const char* folder)
 {
     set_dll_directory_fn set = set_dll_directory();
     return set && set(folder);
+}
+
+size_t os_vm_system_library_path(const char*, char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    return 0;
+}
+
+long os_codepage_to_utf16(unsigned codepage, const char* text, uint16_t* out, size_t capacity)
+{
+    int length = int(strlen(text));
+    if (length == 0) return 0;
+    int n = MultiByteToWideChar(codepage, 0, text, length, reinterpret_cast<wchar_t*>(out),
+                                out ? int(capacity) : 0);
+    return n > 0 ? long(n) : -1;
+}
+
+long os_ansi_to_utf16(const char* text, uint16_t* out, size_t capacity)
+{
+    if (GetACP() == CP_UTF8) return -1;
+    return os_codepage_to_utf16(CP_ACP, text, out, capacity);
 }
 
 // ---- 10. pipes and the relay -------------------------------------------------

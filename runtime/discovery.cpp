@@ -47,9 +47,11 @@ char* find_private_jvm(const char* module_dir, const char* vars)
 {
     char* jvm = get_var(vars, "jvm", nullptr);
     if (!jvm) return nullptr;
-    // Package data may separate folders with '\' (a no-op on Windows).
+    // Package data may separate folders with '\' or '/': either is the
+    // system's separator, so that the runtime folder is found below the
+    // module dir whichever was written.
     for (char* c = jvm; *c; c++)
-        if (*c == '\\') *c = os_path_sep;
+        if (*c == '\\' || *c == '/') *c = os_path_sep;
     char* path = format_new("%s%c%s", module_dir, os_path_sep, jvm);
     track_free(jvm, 1110);
     // A join longer than the path buffer holds names no file we could load.
@@ -88,8 +90,10 @@ char* registry_runtime_lib(const char* version)
 
 namespace {
 
-// The newest registered runtime inside the window.
-char* newest_registered(uint64_t minver, uint64_t maxver)
+// The newest registered runtime inside the window, each subkey logged with
+// what became of it. With `current_taken` (the version text of the current
+// runtime, which was taken) the others are only logged as passed over.
+char* newest_registered(uint64_t minver, uint64_t maxver, const char* current_taken)
 {
     os_reg_key* key = os_reg_open(os_runtime_key);
     if (!key) return nullptr;
@@ -99,8 +103,14 @@ char* newest_registered(uint64_t minver, uint64_t maxver)
     for (uint32_t index = 0; index < max_subkeys && os_reg_subkey(key, index, name, sizeof name); index++) {
         uint64_t version = parse_version(name, 0);
         char* lib = registry_runtime_lib(name);
+        const char* why = !lib                                    ? text_no_vm_library
+                          : current_taken                         ? text_current_taken
+                          : !in_window(version, minver, maxver)  ? text_outside_window
+                          : int64_t(version) <= best              ? text_not_newer
+                                                                  : text_taken;
+        if (!current_taken || strcmp(name, current_taken) != 0) log_line(log_candidate, lib ? lib : name, name, why);
         // Strictly greater: of equal versions the first enumerated stays.
-        if (lib && in_window(version, minver, maxver) && int64_t(version) > best) {
+        if (why == text_taken) {
             track_free(chosen, 1115);
             chosen = lib;
             best = int64_t(version);
@@ -121,11 +131,20 @@ char* find_registry_jre(uint64_t minver, uint64_t maxver)
     char* current = registry_current_jre();
     uint64_t current_version = parse_version(current, 0);
     char* current_lib = registry_runtime_lib(current);
+    bool taken = current_lib && in_window(current_version, minver, maxver);
+    if (current)
+        log_line(log_current, current_lib ? current_lib : current, current,
+                 taken ? text_taken : current_lib ? text_outside_window : text_no_vm_library);
+    if (taken) {
+        // Only for the log: which runtimes the current one won over.
+        if (debug_flag) newest_registered(minver, maxver, current);
+        track_free(current, 1113);
+        return current_lib;
+    }
     track_free(current, 1113);
-    if (current_lib && in_window(current_version, minver, maxver)) return current_lib;
     track_free(current_lib, 1114);
 
-    char* chosen = newest_registered(minver, maxver);
+    char* chosen = newest_registered(minver, maxver, nullptr);
     return chosen ? chosen : find_further_jre(minver, maxver);
 }
 

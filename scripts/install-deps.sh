@@ -18,6 +18,10 @@ command -v wrestool >/dev/null || need+=(icoutils)
 command -v exiftool >/dev/null || need+=(libimage-exiftool-perl)
 command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v openssl >/dev/null || need+=(openssl)
+# A system JNI library that packed programs load as under java; script runs
+# them in a pseudo-terminal.
+[ -e /usr/lib/x86_64-linux-gnu/jni/libjffi-1.2.so ] || need+=(libjffi-jni)
+command -v script >/dev/null || need+=(bsdutils)
 # Reads back the jar that glimvane-pack writes itself.
 command -v unzip >/dev/null || need+=(unzip)
 

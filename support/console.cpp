@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -23,6 +24,8 @@ int console_fd = -1;
 // Above 0 while a stack dump owns standard output.
 std::atomic<int> dump_fd{0};
 std::atomic<bool> relay_running{false};
+// Without a relay, what descriptor 1 was before a dump took it.
+int stdout_before_dump = -1;
 
 // A request to the relay: copy what the pipe holds now, then report back by
 // clearing it; for a dump's end, then give standard output back.
@@ -109,6 +112,13 @@ void console_binary_mode()
     if (err > 0) os_set_binary(err);
 }
 
+bool relay_chosen(const char* value)
+{
+    if (value && strcmp(value, "on") == 0) return true;
+    if (value && strcmp(value, "off") == 0) return false;
+    return !os_console_program();
+}
+
 void relay_setup()
 {
     intptr_t write_end;
@@ -136,13 +146,18 @@ void stderr_merge()
 
 void relay_dump_begin(int fd)
 {
-    dump_fd = fd;
+    if (relay_running) dump_fd = fd;
+    else stdout_before_dump = os_stdout_redirect(fd);
 }
 
 void relay_dump_end()
 {
     // Everything the dump wrote is in the pipe or already copied: the relay
     // copies what the pipe holds now into the file, then hands back.
-    if (relay_running) relay_drain(DRAIN_DUMP_END, -1);
-    else dump_fd = -1;
+    if (relay_running) {
+        relay_drain(DRAIN_DUMP_END, -1);
+        return;
+    }
+    os_stdout_restore(stdout_before_dump);
+    stdout_before_dump = -1;
 }

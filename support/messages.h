@@ -87,10 +87,12 @@ const char* const text_not_found = "NOT FOUND";
 // the one chosen.
 const char* const log_place = "runtime.place=%s (%s)";
 const char* const log_candidate = "runtime.candidate=%s version=%s (%s)";
+const char* const log_current = "runtime.current=%s version=%s (%s)";
 const char* const log_further_chosen = "runtime.chosen=%s";
 const char* const text_place_absent = "absent";
 const char* const text_place_looked_at = "looked at";
 const char* const text_taken = "taken";
+const char* const text_current_taken = "passed over: the current runtime is taken";
 const char* const text_outside_window = "passed over: outside the version window";
 const char* const text_not_newer = "passed over: not newer than the one taken";
 const char* const text_no_vm_library = "passed over: no VM library";
@@ -175,6 +177,8 @@ const char* const log_jop_word = "jop=%s";
 const char* const log_jop_dropped = "jop.dropped=%s";
 const char* const log_vm_invoke = "vm.java.invoke";
 const char* const log_vm_returned = "vm.java.returned";
+const char* const log_main_invoke = "vm.main.invoke";
+const char* const log_main_returned = "vm.main.returned";
 const char* const log_vm_wait_start = "vm.exit.wait.start";
 const char* const log_vm_wait_end = "vm.exit.wait.end";
 

@@ -22,6 +22,7 @@ typedef int32_t jint;
 typedef int64_t jlong;
 typedef signed char jbyte;
 typedef unsigned char jboolean;
+typedef uint16_t jchar;
 typedef jint jsize;
 
 struct jni_object_;
@@ -98,7 +99,9 @@ struct JNINativeInterface_ {
     jthrowable(JNICALL* ExceptionOccurred)(JNIEnv* env);              // 15
     void(JNICALL* ExceptionDescribe)(JNIEnv* env);                    // 16
     void(JNICALL* ExceptionClear)(JNIEnv* env);                       // 17
-    void* reserved18_22[5];
+    void* reserved18_20[3];
+    jobject(JNICALL* NewGlobalRef)(JNIEnv* env, jobject ref);         // 21
+    void* reserved22;                                                 // DeleteGlobalRef
     void(JNICALL* DeleteLocalRef)(JNIEnv* env, jobject ref);          // 23
     void* reserved24_112[89];
     jmethodID(JNICALL* GetStaticMethodID)(JNIEnv* env, jclass cls, const char* name,
@@ -106,7 +109,9 @@ struct JNINativeInterface_ {
     jobject(JNICALL* CallStaticObjectMethod)(JNIEnv* env, jclass cls, jmethodID method, ...);  // 114
     void* reserved115_140[26];
     void(JNICALL* CallStaticVoidMethod)(JNIEnv* env, jclass cls, jmethodID method, ...);  // 141
-    void* reserved142_166[25];
+    void* reserved142_162[21];
+    jstring(JNICALL* NewString)(JNIEnv* env, const jchar* units, jsize length);  // 163
+    void* reserved164_166[3];
     jstring(JNICALL* NewStringUTF)(JNIEnv* env, const char* bytes);   // 167
     void* reserved168;                                                // GetStringUTFLength
     const char*(JNICALL* GetStringUTFChars)(JNIEnv* env, jstring text, jboolean* is_copy);  // 169

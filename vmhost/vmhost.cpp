@@ -1,6 +1,7 @@
 #include "vmhost/vmhost.h"
 
 #include "os/os.h"
+#include "payload/vars.h"
 #include "support/log.h"
 #include "support/messages.h"
 #include "support/paths.h"
@@ -27,6 +28,8 @@ const size_t cwd_buffer = 360;
 const char* const boot_class = "glimvaneboot";
 const char* const boot_method = "boot";
 const char* const boot_signature = "([Ljava/lang/String;)Ljava/lang/String;";
+const char* const main_threw_method = "mainThrew";
+const char* const main_threw_signature = "(Ljava/lang/Throwable;)Ljava/lang/String;";
 
 // Set once before the VM exists; the VM's own threads call through it.
 vm_hooks hooks_in_use;
@@ -87,19 +90,32 @@ int sequence_length(const unsigned char* s)
     return 0;
 }
 
-// The natives of the standard boot class: with them it has main called
-// here, through JNI as java does, instead of through reflection (whose
-// first call spins method handle classes from Java 18 on). An exception
-// main throws stays pending and reaches the boot class as main's own.
+// The natives of the standard boot class. With them the boot class hands
+// main over instead of calling it: the launcher calls main through JNI
+// once boot has returned, straight from the main thread as java does, so
+// that main's frame is the bottom one of its thread (the X11 toolkit names
+// an application's windows by that frame's class), and without reflection
+// (whose first call spins method handle classes from Java 18 on). An
+// exception main throws goes to the boot class's mainThrew, whose text
+// (error 54) the launcher reports.
 jboolean JNICALL boot_launcher_calls(JNIEnv*, jclass)
 {
     return JNI_TRUE;
 }
 
-void JNICALL boot_call_main(JNIEnv* env, jclass, jclass main, jobject method, jobjectArray words)
+// What the boot class handed over; global references, as the arguments'
+// local ones end with the native call. The method id is taken only when
+// main is called: taking it initialises the main class, whose initializer
+// may throw, and that belongs to main's call as under java.
+jclass handed_main;
+jobject handed_method;
+jobject handed_words;
+
+void JNICALL boot_hand_main(JNIEnv* env, jclass, jclass main, jobject method, jobjectArray words)
 {
-    jmethodID id = (*env)->FromReflectedMethod(env, method);
-    if (id) (*env)->CallStaticVoidMethod(env, main, id, words);
+    handed_main = (*env)->NewGlobalRef(env, main);
+    handed_method = (*env)->NewGlobalRef(env, method);
+    handed_words = (*env)->NewGlobalRef(env, words);
 }
 
 // A boot class that does not declare them (a package's own) is left as it
@@ -108,21 +124,77 @@ void bind_boot_natives(JNIEnv* env, jclass boot)
 {
     JNINativeMethod natives[] = {
         {const_cast<char*>("launcherCalls"), const_cast<char*>("()Z"), reinterpret_cast<void*>(boot_launcher_calls)},
-        {const_cast<char*>("callMain"),
+        {const_cast<char*>("handMain"),
          const_cast<char*>("(Ljava/lang/Class;Ljava/lang/reflect/Method;[Ljava/lang/String;)V"),
-         reinterpret_cast<void*>(boot_call_main)},
+         reinterpret_cast<void*>(boot_hand_main)},
     };
     if ((*env)->RegisterNatives(env, boot, natives, 2) != 0) (*env)->ExceptionClear(env);
+}
+
+// A tracked copy of a launch error text that Java code returned, or null.
+char* returned_text(JNIEnv* env, jobject value)
+{
+    if (!value) return nullptr;
+    auto text = static_cast<jstring>(value);
+    const char* bytes = (*env)->GetStringUTFChars(env, text, nullptr);
+    if (!bytes) return nullptr;
+    char* result = track_strdup(bytes);
+    (*env)->ReleaseStringUTFChars(env, text, bytes);
+    return result;
+}
+
+// Calls the main method the boot class handed over; null when it returned,
+// else the boot class's text for the exception it threw.
+char* call_handed_main(JNIEnv* env, jclass boot)
+{
+    log_line(log_main_invoke);
+    if (jmethodID id = (*env)->FromReflectedMethod(env, handed_method))
+        (*env)->CallStaticVoidMethod(env, handed_main, id, handed_words);
+    log_line(log_main_returned);
+    jthrowable thrown = (*env)->ExceptionOccurred(env);
+    if (!thrown) return nullptr;
+    (*env)->ExceptionClear(env);
+    // A boot class without it leaves NoSuchMethodError pending: error 14.
+    jmethodID report = (*env)->GetStaticMethodID(env, boot, main_threw_method, main_threw_signature);
+    return report ? returned_text(env, (*env)->CallStaticObjectMethod(env, boot, report, thrown)) : nullptr;
+}
+
+// A Java string of a launcher text: from the ANSI code page where that is
+// not UTF-8 (older Windows), else as modified UTF-8.
+jstring launcher_string(JNIEnv* env, const char* text)
+{
+    long units = os_ansi_to_utf16(text, nullptr, 0);
+    if (units >= 0) {
+        size_t size = size_t(units > 0 ? units : 1) * sizeof(jchar);
+        auto* wide = static_cast<jchar*>(track_alloc(int32_t(size)));
+        long n = units > 0 ? os_ansi_to_utf16(text, wide, size_t(units)) : 0;
+        jstring value = (*env)->NewString(env, wide, jsize(n > 0 ? n : 0));
+        track_free(wide, 1104);
+        return value;
+    }
+    char* bytes = modified_utf8(text);
+    jstring value = (*env)->NewStringUTF(env, bytes);
+    track_free(bytes, 1103);
+    return value;
+}
+
+// "-Dsun.java.command=" with the main class (the Vars key main, else the
+// boot class for a package's own) and the words, separated by spaces.
+char* java_command(const char* vars, int count, char* const* words)
+{
+    char* main = get_var(vars, "main", nullptr);
+    char* text = format_new("-Dsun.java.command=%s", main && *main ? main : boot_class);
+    for (int i = 0; i < count; i++) text = append_new(text, 1105, " %s", words[i]);
+    track_free(main, 1106);
+    return text;
 }
 
 // A boot array element made of a launcher text.
 void set_element(JNIEnv* env, jobjectArray array, int index, const char* text)
 {
-    char* bytes = modified_utf8(text ? text : "");
-    jstring value = (*env)->NewStringUTF(env, bytes);
+    jstring value = launcher_string(env, text ? text : "");
     (*env)->SetObjectArrayElement(env, array, index, value);
     (*env)->DeleteLocalRef(env, value);
-    track_free(bytes, 1103);
 }
 
 }  // namespace
@@ -210,6 +282,9 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
             options[used++].optionString = jop_words[i];
         }
     }
+    // As java names the program for jps and jcmd: the main class and the
+    // words, in the room the jop words leave.
+    if (used < option_capacity) options[used++].optionString = java_command(vars, count, words);
     JavaVMInitArgs args = {JNI_VERSION_1_2, used, options, JNI_TRUE};
 
     // The VM library finds its own dependencies in the runtime folder: it is
@@ -251,15 +326,9 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
 
         start_thread(control_thread);
         log_line(log_vm_invoke);
-        auto text = static_cast<jstring>((*env)->CallStaticObjectMethod(env, boot, method, array));
+        result = returned_text(env, (*env)->CallStaticObjectMethod(env, boot, method, array));
         log_line(log_vm_returned);
-        if (text) {
-            const char* bytes = (*env)->GetStringUTFChars(env, text, nullptr);
-            if (bytes) {
-                result = track_strdup(bytes);
-                (*env)->ReleaseStringUTFChars(env, text, bytes);
-            }
-        }
+        if (!result && handed_main && !(*env)->ExceptionOccurred(env)) result = call_handed_main(env, boot);
     }
     // Also reached when the array could not be made: its exception is pending.
     if ((*env)->ExceptionOccurred(env)) {

@@ -256,7 +256,8 @@ TEST(ClassPath, Table)
 struct library_case {
     const char* name;
     const char* vars;
-    const char* path;  // null: unset
+    const char* path;          // PATH; null: unset
+    const char* library_var;   // LD_LIBRARY_PATH; null: unset
     bool set_fails;
     std::string error;         // empty: none
     std::string library_path;
@@ -269,17 +270,18 @@ TEST(LibraryPath, Table)
     scratch_dir scratch;
     std::string module = scratch.path.string();
     std::string long_path = "/" + std::string(3000, 'p');
+    // The runtime's own folders follow once it is chosen (stage 17).
     const library_case cases[] = {
-        {"PATH unset: both end in the separator", "", nullptr, false, "", "/T/GV1:" + module + ":",
+        {"both unset: both end in the separator", "", nullptr, nullptr, false, "", "/T/GV1:" + module + ":",
          "/T/GV1:" + module + ":", false},
-        {"PATH set", "", "/usr/bin:/bin", false, "", "/T/GV1:" + module + ":/usr/bin:/bin",
-         "/T/GV1:" + module + ":/usr/bin:/bin", false},
-        {"a PATH longer than its buffer is kept whole", "", long_path.c_str(), false, "",
+        {"the library path takes LD_LIBRARY_PATH, never PATH", "", "/usr/bin:/bin", "/opt/lib:/opt/more", false, "",
+         "/T/GV1:" + module + ":/opt/lib:/opt/more", "/T/GV1:" + module + ":/usr/bin:/bin", false},
+        {"values longer than their buffer are kept whole", "", long_path.c_str(), long_path.c_str(), false, "",
          "/T/GV1:" + module + ":" + long_path, "/T/GV1:" + module + ":" + long_path, false},
-        {"setting PATH fails (24)", "execwd=*\n", "/usr/bin", true, "24: Windows SetEnvironmentVariable() failed",
-         "/T/GV1:" + module + ":/usr/bin", "/usr/bin", false},
-        {"execwd makes the module dir current", "execwd=\n", "/usr/bin", false, "",
-         "/T/GV1:" + module + ":/usr/bin", "/T/GV1:" + module + ":/usr/bin", true},
+        {"setting PATH fails (24)", "execwd=*\n", "/usr/bin", nullptr, true, "24: Windows SetEnvironmentVariable() failed",
+         "/T/GV1:" + module + ":", "/usr/bin", false},
+        {"execwd makes the module dir current", "execwd=\n", "/usr/bin", nullptr, false, "",
+         "/T/GV1:" + module + ":", "/T/GV1:" + module + ":/usr/bin", true},
     };
     fs::path cwd = fs::current_path();
     debug_flag = true;
@@ -288,11 +290,13 @@ TEST(LibraryPath, Table)
         strcpy(launch.module_dir, module.c_str());
         std::string printed;
         {
-            scoped_env env({"PATH=x"});
-            if (c.path)
-                setenv("PATH", c.path, 1);
-            else
-                unsetenv("PATH");
+            scoped_env env({"PATH=x", "LD_LIBRARY_PATH=x"});
+            for (auto [name, value] : {std::pair{"PATH", c.path}, std::pair{"LD_LIBRARY_PATH", c.library_var}}) {
+                if (value)
+                    setenv(name, value, 1);
+                else
+                    unsetenv(name);
+            }
             if (c.set_fails) os_fault_set(OS_CALL_SET_ENV, 1, 1, 12);
             testing::internal::CaptureStdout();
             stage_library_path(launch);

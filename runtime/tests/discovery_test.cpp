@@ -129,6 +129,47 @@ TEST(FindRegistryJre, PrecedenceWindowAndTies)
     }
 }
 
+// With the debug log on every registered runtime is named with what became
+// of it, the runtimes the current one won over too.
+TEST(FindRegistryJre, LogsEveryRegisteredRuntimeAndWhy)
+{
+    struct log_case {
+        const char* what;
+        const char* current;
+        std::vector<subkey> runtimes;
+        std::vector<std::string> lines;  // {s} stands for the scratch folder
+    } cases[] = {
+        {"the current one taken", "1.6", {{"1.6"}, {"1.7"}, {"1.8", LIB_MISSING}},
+         {"runtime.current={s}/1.6/libjvm.so version=1.6 (taken)",
+          "runtime.candidate={s}/1.7/libjvm.so version=1.7 (passed over: the current runtime is taken)",
+          "runtime.candidate=1.8 version=1.8 (passed over: no VM library)"}},
+        {"the current one outside the window", "1.3", {{"1.3"}, {"1.6.0_20"}, {"1.6"}, {"1.7", LIB_MISSING}},
+         {"runtime.current={s}/1.3/libjvm.so version=1.3 (passed over: outside the version window)",
+          "runtime.candidate={s}/1.3/libjvm.so version=1.3 (passed over: outside the version window)",
+          "runtime.candidate={s}/1.6.0_20/libjvm.so version=1.6.0_20 (taken)",
+          "runtime.candidate={s}/1.6/libjvm.so version=1.6 (passed over: not newer than the one taken)",
+          "runtime.candidate=1.7 version=1.7 (passed over: no VM library)"}},
+    };
+    for (const log_case& c : cases) {
+        SCOPED_TRACE(c.what);
+        scratch_dir scratch;
+        fake_registry reg;
+        register_runtimes(reg, scratch, c.runtimes);
+        reg.text(root_key, os_value_current_version, c.current);
+        debug_flag = true;
+        testing::internal::CaptureStdout();
+        find_registry_jre(parse_version("1.4", 0), parse_version("9999", 0));
+        std::vector<std::string> log = log_texts(testing::internal::GetCapturedStdout());
+        debug_flag = false;
+        std::vector<std::string> expected;
+        for (std::string line : c.lines) {
+            for (size_t p; (p = line.find("{s}")) != std::string::npos;) line.replace(p, 3, scratch.path.string());
+            expected.push_back(line);
+        }
+        EXPECT_EQ(log, expected);
+    }
+}
+
 TEST(FindRegistryJre, NoKeyAtAllGivesNone)
 {
     fake_registry reg;
@@ -312,7 +353,7 @@ struct runtime_tree {
 TEST(RuntimeView, OneSubkeyPerRuntimeInNameOrder)
 {
     runtime_tree tree;
-    scoped_env env({"JAVA_HOME="});
+    scoped_env env({"JAVA_HOME=", "PATH="});
     EXPECT_EQ(subkeys(), (std::vector<std::string>{"17.0.2", "11.0.1"}))
         << "a link and a second runtime of 17.0.2 give no second entry; folders without a runtime, "
            "with a release too long to read or a hostile version are left out";
@@ -334,18 +375,69 @@ TEST(RuntimeView, JavaHomeComesFirstAndIsCurrent)
     fs::path home = tree.scratch.path / "home";
     make_runtime(home, "JAVA_VERSION=\"21\"\n");
     {
-        scoped_env env({"JAVA_HOME=" + home.string()});
+        scoped_env env({"JAVA_HOME=" + home.string(), "PATH="});
         EXPECT_EQ(subkeys(), (std::vector<std::string>{"21", "17.0.2", "11.0.1"}));
         EXPECT_EQ(or_none(registry_current_jre()), "21");
         EXPECT_EQ(or_none(registry_runtime_lib("21")), lib_of(home));
     }
     {
-        scoped_env env({"JAVA_HOME=" + (tree.root / "e-no-lib").string()});
+        scoped_env env({"JAVA_HOME=" + (tree.root / "e-no-lib").string(), "PATH="});
         EXPECT_EQ(or_none(registry_current_jre()), "11.0.1") << "JAVA_HOME without a runtime";
     }
     fs::remove(tree.root / "default-java");
-    scoped_env env({"JAVA_HOME="});
+    scoped_env env({"JAVA_HOME=", "PATH="});
     EXPECT_EQ(registry_current_jre(), nullptr);
+}
+
+// The current runtime: $JAVA_HOME's, else that of the java a shell would run
+// (the first on PATH, through its links), else default-java's.
+TEST(RuntimeView, CurrentIsJavaHomeThenTheJavaOnThePathThenDefaultJava)
+{
+    runtime_tree tree;
+    fs::path home21 = tree.scratch.path / "home21";
+    make_runtime(home21, "JAVA_VERSION=\"21\"\n");
+    // /opt/jdk-22 style: outside the runtime folder, reached as the
+    // alternatives system links it: bin/java -> alternatives/java -> real.
+    fs::path home22 = tree.scratch.path / "jdk-22";
+    make_runtime(home22, "JAVA_VERSION=\"22\"\n");
+    write_text(home22 / "bin" / "java", "#!/bin/sh\n");
+    fs::permissions(home22 / "bin" / "java", fs::perms::owner_all);
+    fs::path bin = tree.scratch.path / "bin";
+    fs::path alternatives = tree.scratch.path / "alternatives";
+    fs::create_directories(bin);
+    fs::create_directories(alternatives);
+    fs::create_symlink(home22 / "bin" / "java", alternatives / "java");
+    fs::create_symlink(alternatives / "java", bin / "java");
+    fs::path no_runtime_bin = tree.scratch.path / "other-bin";
+    write_text(no_runtime_bin / "java", "#!/bin/sh\n");
+    fs::permissions(no_runtime_bin / "java", fs::perms::owner_all);
+    std::string empty_bin = (tree.scratch.path / "empty").string();
+
+    struct current_case {
+        const char* name;
+        std::string java_home;
+        std::string path;
+        const char* current;
+    } cases[] = {
+        {"JAVA_HOME wins over the java on PATH", home21.string(), bin.string(), "21"},
+        {"JAVA_HOME without a runtime: the java on PATH, links resolved", (tree.root / "e-no-lib").string(),
+         empty_bin + ":" + bin.string(), "22"},
+        {"no java on PATH: default-java", "", empty_bin, "11.0.1"},
+        {"a java that belongs to no runtime: default-java", "", no_runtime_bin.string() + ":" + bin.string(), "11.0.1"},
+        {"a relative PATH entry is not looked at", "", "relative:" + empty_bin, "11.0.1"},
+    };
+    fs::path cwd = fs::current_path();
+    fs::current_path(tree.scratch.path);
+    fs::create_directory_symlink("bin", tree.scratch.path / "relative");
+    for (const current_case& c : cases) {
+        scoped_env env({"JAVA_HOME=" + c.java_home, "PATH=" + c.path});
+        EXPECT_EQ(or_none(registry_current_jre()), c.current) << c.name;
+        EXPECT_EQ(or_none(registry_runtime_lib(c.current)),
+                  lib_of(std::string(c.current) == "21" ? home21 : std::string(c.current) == "22" ? home22
+                                                                                                  : tree.root / "d-11"))
+            << c.name;
+    }
+    fs::current_path(cwd);
 }
 
 // ---- the further places --------------------------------------------------------------

@@ -160,7 +160,7 @@ TEST(BootClass, GivesTheApplicationItsPropertiesAndLogsWithTheDebugSwitch)
         EXPECT_EQ(std::count(log.begin(), log.end(), "temp.folder=" + temp.str(1)), 1) << r.out;
         EXPECT_EQ(boot, (std::vector<std::string>{"boot.exe=" + p.exe.string(), "boot.temp=" + temp.str(1),
                                                   "boot.z=" + z_text, "boot.main=Props", "boot.windowed=false",
-                                                  "boot.words=2", "boot.main.invoke", "boot.main.returned"}))
+                                                  "boot.words=2", "boot.main.handed"}))
             << r.out;
     }
     EXPECT_TRUE(p.temp_removed());

@@ -157,11 +157,13 @@ struct control_package : package_dir {
     fs::path java_home = openjdk17;
     fs::path stop = root / "stop";
 
-    void pack(const std::string& main_class)
+    void pack(const std::string& main_class, const std::vector<std::string>& options = {})
     {
         fs::create_directories(exe.parent_path());
-        run_result r = run_program({GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(), "--name",
-                                    "Demo App", "--jar", GLIMVANE_CONTROL_APPS_JAR, "--main", main_class});
+        std::vector<std::string> argv = {GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", exe.string(), "--name",
+                                         "Demo App", "--jar", GLIMVANE_CONTROL_APPS_JAR, "--main", main_class};
+        argv.insert(argv.end(), options.begin(), options.end());
+        run_result r = run_program(argv);
         ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.err;
     }
 
@@ -234,17 +236,20 @@ TEST(Relay, OutputArrivesWholeAndInOrder)
 {
     struct flood_case {
         const char* name;
+        std::vector<std::string> pack_options;
         std::vector<std::string> switches;
         int lines;
     } cases[] = {
-        {"50 MB as fast as the application writes", {}, 50 * 1024 * 1024 / 64},
-        {"without the relay", {"-W*"}, 16384},
-        {"between the debug log's lines", {"-D*"}, 16384},
+        {"50 MB through the relay as fast as the application writes", {"--relay", "on"}, {},
+         50 * 1024 * 1024 / 64},
+        {"50 MB straight to standard output", {}, {}, 50 * 1024 * 1024 / 64},
+        {"-W* turns the package's relay off", {"--relay", "on"}, {"-W*"}, 16384},
+        {"between the debug log's lines, through the relay", {"--relay", "on"}, {"-D*"}, 16384},
     };
-    control_package p;
-    p.pack("Flood");
     for (const flood_case& c : cases) {
         SCOPED_TRACE(c.name);
+        control_package p;
+        p.pack("Flood", c.pack_options);
         std::vector<std::string> words = c.switches;
         words.push_back(std::to_string(c.lines));
         run_result r = p.launch(words);
@@ -319,68 +324,71 @@ TEST(Control, StatusAnswersOnlyItsOwnCommandToThisUserAlone)
     for (const fs::path& file : object_files(id)) EXPECT_FALSE(fs::exists(file)) << file;
 }
 
+// Through the relay, the dump's file takes what the pipe carries; without
+// one, descriptor 1 points at the file for the length of the dump.
+struct dump_case {
+    const char* name;
+    std::vector<std::string> pack_options;
+    std::vector<std::string> switches;
+};
+
+const dump_case dump_cases[] = {
+    {"without the relay, as console programs run", {}, {}},
+    {"through the relay the package asks for", {"--relay", "on"}, {}},
+    {"-W* turns the package's relay off", {"--relay", "on"}, {"-W*"}},
+};
+
 TEST(Control, DumpOfTwoHundredThreadsGoesWholeIntoTheFileAndNowhereElse)
 {
-    control_package p;
-    p.pack("Crowd");
-    auto app = p.start_crowd();
-    std::string id = p.run_id();
-    fs::path folder = p.root / "dumps with blanks";
-    fs::create_directories(folder);
-    std::vector<std::string> dumps;
-    for (int i = 0; i < 3; i++) {
-        fs::path file = folder / ("dump " + std::to_string(i) + ".txt");
-        run_result r = ctl({"dump", id, file.string()});
-        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
-        dumps.push_back(read_text(file));
-    }
-    // No file where the folder is missing; no dump without a path.
-    run_result missing_folder = ctl({"dump", id, (p.root / "missing" / "dump.txt").string()});
-    EXPECT_EQ(missing_folder.exit_code, 1);
-    EXPECT_FALSE(fs::exists(p.root / "missing"));
-    run_result no_path = ctl({"send", id, "dumpAllStacks"});
-    EXPECT_EQ(no_path.out, "\n");
-    EXPECT_EQ(p.end(*app), 0);
-
-    std::string console = app->output();
-    std::vector<int> ticks = ticks_in(console);
-    for (const std::string& dump : dumps) {
-        // One pipe carries every writer: a line the application prints just as
-        // the handover starts may land in the file (and is then missing from
-        // the console, as the count of ticks below checks).
-        EXPECT_TRUE(std::regex_search(dump, std::regex("^(tick \\d+\n)*\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\nFull thread dump ")))
-            << dump.substr(0, 300);
-        for (int t = 0; t < 200; t++) {
-            char name[32];
-            snprintf(name, sizeof name, "\"crowd-worker-%03d\" ", t);
-            EXPECT_NE(dump.find(name), std::string::npos) << name;
+    for (const dump_case& c : dump_cases) {
+        SCOPED_TRACE(c.name);
+        control_package p;
+        p.pack("Crowd", c.pack_options);
+        auto app = p.start_crowd(c.switches);
+        std::string id = p.run_id();
+        fs::path folder = p.root / "dumps with blanks";
+        fs::create_directories(folder);
+        std::vector<std::string> dumps;
+        for (int i = 0; i < 3; i++) {
+            fs::path file = folder / ("dump " + std::to_string(i) + ".txt");
+            run_result r = ctl({"dump", id, file.string()});
+            ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+            dumps.push_back(read_text(file));
         }
-        EXPECT_NE(dump.find("\"stackTracer\" "), std::string::npos);
-        // What the application printed meanwhile is in one place or the other, once.
-        std::vector<int> in_file = ticks_in(dump);
-        ticks.insert(ticks.end(), in_file.begin(), in_file.end());
-    }
-    std::sort(ticks.begin(), ticks.end());
-    ASSERT_FALSE(ticks.empty());
-    for (size_t i = 0; i < ticks.size(); i++) EXPECT_EQ(ticks[i], int(i)) << "tick lost or doubled";
-    EXPECT_EQ(console.find("Full thread dump"), std::string::npos);
-    EXPECT_EQ(console.find("crowd-worker-"), std::string::npos);
-    EXPECT_NE(console.find("ready\ntick 0\n"), std::string::npos);
-    EXPECT_NE(console.find("\ndone\n"), std::string::npos);
-}
+        // No file where the folder is missing; no dump without a path.
+        run_result missing_folder = ctl({"dump", id, (p.root / "missing" / "dump.txt").string()});
+        EXPECT_EQ(missing_folder.exit_code, 1);
+        EXPECT_FALSE(fs::exists(p.root / "missing"));
+        run_result no_path = ctl({"send", id, "dumpAllStacks"});
+        EXPECT_EQ(no_path.out, "\n");
+        EXPECT_EQ(p.end(*app), 0);
 
-TEST(Control, DumpWithoutTheRelayLeavesTheFileEmptyAndWritesToTheConsole)
-{
-    control_package p;
-    p.pack("Crowd");
-    auto app = p.start_crowd({"-W*"});
-    fs::path file = p.root / "dump.txt";
-    run_result r = ctl({"dump", p.run_id(), file.string()});
-    EXPECT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_TRUE(fs::exists(file));
-    EXPECT_EQ(read_text(file), "");
-    EXPECT_EQ(p.end(*app), 0);
-    EXPECT_NE(app->output().find("Full thread dump"), std::string::npos);
+        std::string console = app->output();
+        std::vector<int> ticks = ticks_in(console);
+        for (const std::string& dump : dumps) {
+            // Every writer shares standard output: a line the application
+            // prints just as the handover starts may land in the file (and is
+            // then missing from the console, as the count of ticks below checks).
+            EXPECT_TRUE(std::regex_search(dump, std::regex("^(tick \\d+\n)*\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\nFull thread dump ")))
+                << dump.substr(0, 300);
+            for (int t = 0; t < 200; t++) {
+                char name[32];
+                snprintf(name, sizeof name, "\"crowd-worker-%03d\" ", t);
+                EXPECT_NE(dump.find(name), std::string::npos) << name;
+            }
+            EXPECT_NE(dump.find("\"stackTracer\" "), std::string::npos);
+            // What the application printed meanwhile is in one place or the other, once.
+            std::vector<int> in_file = ticks_in(dump);
+            ticks.insert(ticks.end(), in_file.begin(), in_file.end());
+        }
+        std::sort(ticks.begin(), ticks.end());
+        ASSERT_FALSE(ticks.empty());
+        for (size_t i = 0; i < ticks.size(); i++) EXPECT_EQ(ticks[i], int(i)) << "tick lost or doubled";
+        EXPECT_EQ(console.find("Full thread dump"), std::string::npos);
+        EXPECT_EQ(console.find("crowd-worker-"), std::string::npos);
+        EXPECT_NE(console.find("ready\ntick 0\n"), std::string::npos);
+        EXPECT_NE(console.find("\ndone\n"), std::string::npos);
+    }
 }
 
 TEST(Control, RuntimeWithoutTheDumpExportGivesAnEmptyReplyAndNoFile)

@@ -26,12 +26,22 @@ std::vector<std::string> environment_with(const std::vector<std::string>& env)
     return environment;
 }
 
+int spawn_with(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               const posix_spawn_file_actions_t* actions, pid_t* pid)
+{
+    std::vector<std::string> environment = environment_with(env);
+    std::vector<char*> args, envp;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+    return posix_spawn(pid, args[0], actions, nullptr, args.data(), envp.data());
+}
+
 run_result run_program(const std::vector<std::string>& argv, const std::vector<std::string>& env)
 {
     run_result result;
     for (const std::string& a : argv) result.command += "'" + a + "' ";
-
-    std::vector<std::string> environment = environment_with(env);
 
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
@@ -41,14 +51,8 @@ run_result run_program(const std::vector<std::string>& argv, const std::vector<s
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
 
-    std::vector<char*> args, envp;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-
     pid_t pid;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+    int rc = spawn_with(argv, env, &actions, &pid);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     close(err[1]);

@@ -1,6 +1,8 @@
 // Runs a program as a user would and collects what it printed.
 #pragma once
 
+#include <spawn.h>
+
 #include <string>
 #include <vector>
 
@@ -16,6 +18,11 @@ struct run_result {
 // and returns its exit code and both outputs.
 run_result run_program(const std::vector<std::string>& argv,
                        const std::vector<std::string>& env = {});
+
+// Starts argv as run_program does, with these file actions; posix_spawn's
+// result.
+int spawn_with(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+               const posix_spawn_file_actions_t* actions, pid_t* pid);
 
 // The current environment with `env` ("NAME=value" entries) replacing or
 // adding variables.

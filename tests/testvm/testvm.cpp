@@ -12,8 +12,9 @@
 //   -Dtestvm.thread=MS     the boot call starts a non-daemon thread that
 //                          lives MS milliseconds; DestroyJavaVM waits for it
 // The boot call then calls the natives the launcher bound, as the standard
-// boot class does: launcherCalls, then callMain with a main class, its
-// method and the words.
+// boot class does: launcherCalls, then handMain with a main class, its
+// method and the words; the launcher calls that main after the boot call.
+// Strings made with NewString (UTF-16) are recorded as UTF-8.
 #include "vmhost/jni.h"
 
 #include <cstdarg>
@@ -64,7 +65,7 @@ vm_object main_method{"Main.main", {}};
 int main_method_id;
 // What RegisterNatives bound, by name.
 jboolean(JNICALL* bound_launcher_calls)(JNIEnv*, jclass) = nullptr;
-void(JNICALL* bound_call_main)(JNIEnv*, jclass, jclass, jobject, jobjectArray) = nullptr;
+void(JNICALL* bound_hand_main)(JNIEnv*, jclass, jclass, jobject, jobjectArray) = nullptr;
 
 void record(const char* format, ...)
 {
@@ -196,6 +197,7 @@ void JNICALL call_static_void(JNIEnv*, jclass cls, jmethodID method, ...)
     va_end(args);
     record("main.called=%s %d %d", as_object(cls)->text.c_str(),
            int(method == reinterpret_cast<jmethodID>(&main_method_id)), int(words->items.size()));
+    record("main.thread=%lu", GetCurrentThreadId());
 }
 
 jint JNICALL register_natives(JNIEnv*, jclass cls, const JNINativeMethod* methods, jint count)
@@ -204,8 +206,8 @@ jint JNICALL register_natives(JNIEnv*, jclass cls, const JNINativeMethod* method
         record("native=%s %s %s", as_object(cls)->text.c_str(), methods[i].name, methods[i].signature);
         if (strcmp(methods[i].name, "launcherCalls") == 0)
             bound_launcher_calls = reinterpret_cast<decltype(bound_launcher_calls)>(methods[i].fnPtr);
-        if (strcmp(methods[i].name, "callMain") == 0)
-            bound_call_main = reinterpret_cast<decltype(bound_call_main)>(methods[i].fnPtr);
+        if (strcmp(methods[i].name, "handMain") == 0)
+            bound_hand_main = reinterpret_cast<decltype(bound_hand_main)>(methods[i].fnPtr);
     }
     return 0;
 }
@@ -213,6 +215,21 @@ jint JNICALL register_natives(JNIEnv*, jclass cls, const JNINativeMethod* method
 jstring JNICALL new_string(JNIEnv*, const char* bytes)
 {
     return as_handle(new vm_object{bytes, {}});
+}
+
+jstring JNICALL new_wide_string(JNIEnv*, const jchar* units, jsize length)
+{
+    std::string bytes(size_t(WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(units), length,
+                                                 nullptr, 0, nullptr, nullptr)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(units), length, &bytes[0], int(bytes.size()),
+                        nullptr, nullptr);
+    record("new.string.utf16=%s", bytes.c_str());
+    return as_handle(new vm_object{bytes, {}});
+}
+
+jobject JNICALL new_global_ref(JNIEnv*, jobject object)
+{
+    return object;
 }
 
 jobject JNICALL call_static_object(JNIEnv*, jclass, jmethodID method, ...)
@@ -232,9 +249,9 @@ jobject JNICALL call_static_object(JNIEnv*, jclass, jmethodID method, ...)
     if (thread_ms > 0) live_thread = CreateThread(nullptr, 0, non_daemon_thread, nullptr, 0, nullptr);
     JNIEnv* env = &env_instance;
     if (bound_launcher_calls) record("natives.launcherCalls=%d", int(bound_launcher_calls(env, as_handle(&boot_class))));
-    if (bound_call_main) {
-        bound_call_main(env, as_handle(&boot_class), as_handle(&main_class), as_handle(&main_method), as_handle(array));
-        record("natives.callMain.returned");
+    if (bound_hand_main) {
+        bound_hand_main(env, as_handle(&boot_class), as_handle(&main_class), as_handle(&main_method), as_handle(array));
+        record("natives.handMain.returned");
     }
     if (boot_action.rfind("text:", 0) == 0) return as_handle(new vm_object{boot_action.substr(5), {}});
     if (boot_action == "throw") pending_exception = new vm_object{"java.lang.IllegalStateException: testvm", {}};
@@ -281,6 +298,8 @@ JNINativeInterface_ make_function_table()
     table.CallStaticVoidMethod = call_static_void;
     table.RegisterNatives = register_natives;
     table.NewStringUTF = new_string;
+    table.NewString = new_wide_string;
+    table.NewGlobalRef = new_global_ref;
     table.GetStringUTFChars = get_string_chars;
     table.ReleaseStringUTFChars = release_string_chars;
     table.NewObjectArray = new_object_array;

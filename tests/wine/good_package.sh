@@ -42,7 +42,7 @@ expect_recorded load.cwd "$(winpath "$app/jre/bin")"
 main_thread=$(recorded load.thread)
 for key in create.thread boot.thread destroy.thread; do expect_recorded $key "$main_thread"; done
 expect_recorded version 0x10002
-expect_recorded nOptions 9
+expect_recorded nOptions 10
 expect_recorded ignoreUnrecognized 1
 expect_recorded 'option\[0\]' "-Djava.class.path=$(value java.class.path)"
 expect_recorded 'option\[1\]' "-Djava.library.path=$(value java.library.path)"
@@ -53,7 +53,9 @@ expect_recorded 'option\[5\]' "-Dtestvm.record=$(winpath "$record")"
 expect_recorded 'option\[6\]' '-Dtestvm.say=hello from the VM'
 expect_recorded 'option\[7\]' '-Dapp.title=two words'
 expect_recorded 'option\[8\]' -Xss2m
-expect_recorded 'option\[9\]' ''
+# No main key: the boot class names the program.
+expect_recorded 'option\[9\]' '-Dsun.java.command=glimvaneboot one two words '
+expect_recorded 'option\[10\]' ''
 [[ "$(recorded 'option\[0\]')" == "-Djava.class.path=$folder;$folder\\app.jar;"* ]] ||
   fail "the class path does not begin with the temp folder and app.jar"
 expect_recorded boot.count 8
@@ -74,11 +76,15 @@ expect_recorded 'boot\[7\]' ''
 # The boot class's natives are bound and callable: main is called through
 # the VM with the words.
 expect_recorded native "$(printf '%s\n' 'glimvaneboot launcherCalls ()Z' \
-  'glimvaneboot callMain (Ljava/lang/Class;Ljava/lang/reflect/Method;[Ljava/lang/String;)V')"
+  'glimvaneboot handMain (Ljava/lang/Class;Ljava/lang/reflect/Method;[Ljava/lang/String;)V')"
 expect_recorded natives.launcherCalls 1
 expect_recorded from.reflected Main.main
+# The launcher calls the handed main on its main thread once boot returned.
+tr -d '\r' <"$record" | grep -qx natives.handMain.returned || fail "handMain did not return"
 expect_recorded main.called 'Main 1 8'
-tr -d '\r' <"$record" | grep -qx natives.callMain.returned || fail "callMain did not return"
+expect_recorded main.thread "$main_thread"
+[ "$(tr -d '\r' <"$record" | grep -n -e '^natives.handMain.returned$' -e '^main.called=' | cut -d: -f2 | head -1)" == \
+  natives.handMain.returned ] || fail "main was called before boot handed it over"
 expect_removed
 
 # Without -D*, the flags element is R alone.

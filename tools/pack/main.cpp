@@ -172,6 +172,12 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
     } else if (option == "--dir") {
         size_t eq = value.find('=');
         return add_dir(r, value.substr(0, eq), eq == std::string::npos ? nullptr : value.c_str() + eq + 1, error);
+    } else if (option == "--relay") {
+        if (value != "on" && value != "off") {
+            error = format(text_bad_relay, value.c_str());
+            return false;
+        }
+        r.vars.emplace_back("relay", value);
     } else if (option == "--var") {
         size_t eq = value.find('=');
         if (eq == std::string::npos) {
@@ -203,7 +209,7 @@ int main(int argc, char** argv)
         return inspect(args[1], stdout);
     }
     const char* const with_value[] = {"--stub", "--out", "--name", "--jar", "--file",
-                                      "--main", "--var", "--getjava", "--payload", "--dir"};
+                                      "--main", "--var", "--getjava", "--payload", "--dir", "--relay"};
     pack_request request;
     request.arg_files = arg_files;
     for (size_t i = 0; i < args.size(); i++) {

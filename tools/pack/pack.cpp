@@ -42,7 +42,7 @@ using bytes = std::vector<unsigned char>;
 // The keys the launcher and the standard boot class look up in the Vars
 // text, both by the same rule.
 const char* const looked_up_keys[] = {"mx",  "jars", "useclasspath", "execwd", "minver",   "maxver",
-                                      "jvm", "jop",  "main",         "windowed", "faststart"};
+                                      "jvm", "jop",  "main",         "windowed", "faststart", "relay"};
 
 struct section_plan {
     char type;

@@ -34,6 +34,8 @@ const char* const text_usage =
     "                       start from there at every later launch (the key\n"
     "                       faststart; the boot class goes into glimvaneboot.jar,\n"
     "                       first on the class path)\n"
+    "  --relay on|off       standard output through the launcher's relay (the key\n"
+    "                       relay; default: on for the windowed Windows stubs only)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -80,6 +82,7 @@ const char* const text_exe_name = "the output's file name";
 const char* const text_bad_key = "--var '%s': the key must be non-empty and hold no '=' or line feed";
 const char* const text_bad_value = "--var '%s': the value must hold no line feed";
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
+const char* const text_bad_relay = "--relay '%s': give on or off";
 const char* const text_duplicate_key = "the key '%s' is given twice";
 const char* const text_duplicate_key_writer =
     "the key '%s' is given twice: %s writes it already; leave out --var %s=... or that option";

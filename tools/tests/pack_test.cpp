@@ -296,6 +296,8 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"fast start hidden in a value", {"--stub", stub, "--out", o, "--var", "jop=-Dfaststart=1"}, 1,
          "'faststart='"},
         {"fast start as a bare key", {"--stub", stub, "--out", o, "--var", "faststart=1"}, 1, "use --fast-start"},
+        {"a relay neither on nor off", {"--stub", stub, "--out", o, "--relay", "yes"}, 2, "give on or off"},
+        {"the relay twice", {"--stub", stub, "--out", o, "--relay", "on", "--var", "relay=off"}, 1, "given twice"},
         {"path leaving the temp folder", {"--stub", stub, "--out", o, "--file", jar + "=../x.jar"}, 1, "must be relative"},
         {"absolute path", {"--stub", stub, "--out", o, "--file", jar + "=/x.jar"}, 1, "must be relative"},
         {"two files stored alike", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=lib/../app.jar"}, 1,
@@ -360,7 +362,7 @@ TEST(PackHelp, ShowsTheOptions)
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
                                "--payload", "--icon", "--version-info", "--execution-level", "--console",
-                               "--no-boot", "--fast-start", "inspect"})
+                               "--no-boot", "--fast-start", "--relay", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

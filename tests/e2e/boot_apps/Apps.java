@@ -78,3 +78,32 @@ class PackedFile {
         System.out.println("files=" + folder + " found=" + (folder != null && new File(folder, args[0]).isFile()));
     }
 }
+
+// What a program sees of how it was started, one "key=value" line each:
+// whether it has a console, its name for jps, the class of the bottom frame
+// of its thread (the X11 toolkit's WM_CLASS) and its library path. With a
+// first word load=NAME, it loads that library too.
+class Facts {
+    public static void main(String[] args) {
+        System.out.println("console=" + (System.console() != null));
+        System.out.println("command=" + System.getProperty("sun.java.command"));
+        StackTraceElement[] trace = new Throwable().getStackTrace();
+        System.out.println("bottom=" + trace[trace.length - 1].getClassName());
+        System.out.println("library.path=" + System.getProperty("java.library.path"));
+        if (args.length > 0 && args[0].startsWith("load=")) {
+            String name = args[0].substring(5);
+            System.loadLibrary(name);
+            System.out.println("loaded=" + name);
+        }
+    }
+}
+
+// Alternates standard output and standard error, each line flushed.
+class Alternate {
+    public static void main(String[] args) {
+        for (int i = 0; i < 50; i++) {
+            System.out.println("out " + i);
+            System.err.println("err " + i);
+        }
+    }
+}
