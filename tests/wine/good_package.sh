@@ -53,8 +53,8 @@ expect_recorded 'option\[5\]' "-Dtestvm.record=$(winpath "$record")"
 expect_recorded 'option\[6\]' '-Dtestvm.say=hello from the VM'
 expect_recorded 'option\[7\]' '-Dapp.title=two words'
 expect_recorded 'option\[8\]' -Xss2m
-# No main key: the boot class names the program.
-expect_recorded 'option\[9\]' '-Dsun.java.command=glimvaneboot one two words '
+# The main key and the words name the program.
+expect_recorded 'option\[9\]' '-Dsun.java.command=app.Main one two words '
 expect_recorded 'option\[10\]' ''
 [[ "$(recorded 'option\[0\]')" == "-Djava.class.path=$folder;$folder\\app.jar;"* ]] ||
   fail "the class path does not begin with the temp folder and app.jar"
