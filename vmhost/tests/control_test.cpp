@@ -81,13 +81,16 @@ TEST(ControlThread, EndsAtOnceWhenAnotherLauncherHasTheName)
     char name[128];
     snprintf(name, sizeof name, os_shared_name_format, run_id);
     bool existed = true;
-    auto* other = static_cast<char*>(os_shared_create(name, control_block_size, &existed));
+    os_shared* other = os_shared_create(name, control_block_size, &existed);
     ASSERT_NE(other, nullptr);
     EXPECT_FALSE(existed);
-    strcpy(other, "the other launcher's command");
+    const char command[] = "the other launcher's command";
+    ASSERT_TRUE(os_shared_write(other, 0, command, sizeof command));
 
     EXPECT_EQ(control_thread_main(), 0);
-    EXPECT_STREQ(other, "the other launcher's command");
+    char seen[sizeof command];
+    ASSERT_TRUE(os_shared_read(other, 0, seen, sizeof seen));
+    EXPECT_STREQ(seen, command);
     EXPECT_FALSE(os_shared_create(name, control_block_size, &existed));
     EXPECT_TRUE(existed);
 }
