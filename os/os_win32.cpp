@@ -399,7 +399,8 @@ namespace {
 // Whether an open file is one of the process's own standard handles.
 bool is_standard_handle(const BY_HANDLE_FILE_INFORMATION& file)
 {
-    for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    static const DWORD standard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : standard) {
         BY_HANDLE_FILE_INFORMATION std_info;
         HANDLE std_handle = GetStdHandle(which);
         if (std_handle && std_handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(std_handle, &std_info) &&
