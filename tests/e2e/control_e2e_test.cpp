@@ -515,14 +515,15 @@ fs::path shared_folder(const control_package& p)
     return shared;
 }
 
-// The names of a folder that hold `part` with their kinds and contents, to
-// see that nothing of them changed.
-std::string snapshot(const fs::path& folder, const std::string& part)
+// The names of a folder that belong to `uid` with their kinds and contents,
+// to see that nothing of them changed.
+std::string snapshot(const fs::path& folder, uid_t uid)
 {
     std::string all;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (entry.path().filename().string().find(part) == std::string::npos) continue;
+        struct stat st;
+        if (lstat(entry.path().c_str(), &st) != 0 || st.st_uid != uid) continue;
         all += entry.path().filename().string();
         if (entry.is_symlink()) all += " -> " + fs::read_symlink(entry.path()).string();
         else if (entry.is_regular_file()) all += " = " + read_text(entry.path());
@@ -547,51 +548,47 @@ TEST(SharedMachine, PlantedRunFoldersAndChannelNamesTakeNothingFromTheLaunch)
     fs::path shared = shared_folder(p);
     other_account other("plant");
     ASSERT_TRUE(other.made);
+    remove_files_of(other.uid, "/dev/shm");  // an earlier account of that uid
+    struct shm_cleanup {
+        uid_t uid;
+        ~shm_cleanup() { remove_files_of(uid, "/dev/shm"); }
+    } cleanup{other.uid};
     p.pack("Crowd");
 
-    // As the other account: every name the next launch could guess for its
-    // run folder (the next pids over the next seconds of uptime), as folders,
-    // files and links; and the channel's names in the shared namespace,
-    // with a forged reply and empty semaphores. In one process of its own,
-    // so that the planting uses up no pids.
-    remove_files_of(other.uid, "/dev/shm");  // an earlier account of that uid
-    pid_t planter = fork();
-    if (planter == 0) {
-        if (setgroups(0, nullptr) != 0 || setresgid(other.gid, other.gid, other.gid) != 0 ||
-            setresuid(other.uid, other.uid, other.uid) != 0)
-            _exit(2);
-        timespec boot;
-        clock_gettime(CLOCK_BOOTTIME, &boot);
-        unsigned next_pid = unsigned(std::stoul(read_text("/proc/sys/kernel/ns_last_pid"))) + 1;
-        char forged[2048] = {};
-        strcpy(forged + 1024, "forged [PID=1]");
-        for (unsigned second = 0; second < 10; second++) {
-            for (unsigned pid = next_pid; pid < next_pid + 1000; pid++) {
-                char id[32];
-                snprintf(id, sizeof id, "GV%X%X", unsigned((boot.tv_sec + second) & 0xFFFF), pid);
-                std::string name = (shared / id).string();
-                bool made = pid % 3 == 0   ? mkdir(name.c_str(), 0755) == 0
-                            : pid % 3 == 1 ? symlink("/etc/passwd", name.c_str()) == 0
-                                           : close(open(name.c_str(), O_CREAT | O_WRONLY, 0644)) == 0;
-                int block = open(("/dev/shm/glimvane-mem-" + std::string(id)).c_str(), O_CREAT | O_WRONLY, 0666);
-                made = made && block >= 0 && write(block, forged, sizeof forged) == ssize_t(sizeof forged);
-                close(block);
-                close(open(("/dev/shm/sem.glimvane-lock-" + std::string(id)).c_str(), O_CREAT, 0666));
-                if (!made) _exit(1);
-            }
-        }
-        _exit(0);
-    }
-    int planted = -1;
-    waitpid(planter, &planted, 0);
-    ASSERT_TRUE(WIFEXITED(planted) && WEXITSTATUS(planted) == 0) << planted;
-    std::string before = snapshot(shared, "GV");
-    std::string shm_before = snapshot("/dev/shm", "glimvane-");
-
+    // The launch waits in a shell that becomes the launcher, so that its
+    // process id is known before it starts.
+    fs::path pid_file = p.root / "pid", go = p.root / "go";
     std::vector<std::string> env = p.env();
     for (std::string& var : env)
         if (var.rfind("TMPDIR=", 0) == 0) var = "TMPDIR=" + shared.string();
-    running_app app(p.argv({"-D*", p.stop.string()}), env);
+    std::string script = "echo $$ > '" + pid_file.string() + "'; while [ ! -e '" + go.string() +
+                         "' ]; do sleep 0.02; done; exec '" + p.exe.string() + "' -D* '" + p.stop.string() + "'";
+    running_app app({"/bin/sh", "-c", script}, env);
+    for (int i = 0; i < 500 && read_text(pid_file).empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    unsigned pid = unsigned(std::stoul(read_text(pid_file)));
+
+    // As the other account: the run folder names that launch can be guessed
+    // to use over the next seconds of uptime, as folders, files and links;
+    // and the channel's names in the shared namespace, with a forged reply
+    // and empty semaphores.
+    timespec boot;
+    clock_gettime(CLOCK_BOOTTIME, &boot);
+    std::string planting = "cd '" + shared.string() + "' && printf 'forged [PID=1]' > /tmp/" + other.name + ".reply";
+    for (long second = 0; second < 6; second++) {
+        char id[32];
+        snprintf(id, sizeof id, "GV%X%X", unsigned((boot.tv_sec + second) & 0xFFFF), pid);
+        const char* kinds[] = {"mkdir ", "echo x > ", "ln -s /etc/passwd "};
+        planting += std::string(" && ") + kinds[second % 3] + id + " && { head -c 1024 /dev/zero; cat /tmp/" +
+                    other.name + ".reply; } > /dev/shm/glimvane-mem-" + id + " && : > /dev/shm/sem.glimvane-lock-" +
+                    id + " && : > /dev/shm/sem.glimvane-end-event-" + id;
+    }
+    run_result planted = other.sh(planting + " && rm /tmp/" + other.name + ".reply");
+    ASSERT_EQ(planted.exit_code, 0) << planted.err;
+    std::string before = snapshot(shared, other.uid);
+    std::string shm_before = snapshot("/dev/shm", other.uid);
+    write_text(go, "");
+
     ASSERT_TRUE(app.wait_for("ready\n")) << app.output();
     std::vector<std::string> log = log_texts(app.output());
     std::string folder = value_of(log, "temp.folder");
@@ -604,9 +601,9 @@ TEST(SharedMachine, PlantedRunFoldersAndChannelNamesTakeNothingFromTheLaunch)
 
     run_result status = ctl({"status", id});
     EXPECT_EQ(status.exit_code, 0) << status.err;
-    EXPECT_EQ(status.out, "demo-app [PID=" + std::to_string(app.pid) + "]\n");
+    EXPECT_EQ(status.out, "demo-app [PID=" + std::to_string(pid) + "]\n");
     run_result listed = ctl({"list"});
-    EXPECT_EQ(listed.out, id + "  demo-app [PID=" + std::to_string(app.pid) + "]\n") << listed.err;
+    EXPECT_EQ(listed.out, id + "  demo-app [PID=" + std::to_string(pid) + "]\n") << listed.err;
     fs::path dump = p.root / "dump.txt";
     EXPECT_EQ(ctl({"dump", id, dump.string()}).exit_code, 0);
     EXPECT_NE(read_text(dump).find("Full thread dump"), std::string::npos);
@@ -617,12 +614,10 @@ TEST(SharedMachine, PlantedRunFoldersAndChannelNamesTakeNothingFromTheLaunch)
     EXPECT_NE(other.sh("ls '" + p.channel.string() + "'").exit_code, 0);
 
     EXPECT_EQ(p.end(app), 0);
-    std::this_thread::sleep_for(std::chrono::seconds(1));
     for (int i = 0; i < 100 && fs::exists(folder); i++) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(fs::exists(folder)) << "the run's own folder is removed";
-    EXPECT_EQ(snapshot(shared, "GV"), before) << "the other account's names are left as they were";
-    EXPECT_EQ(snapshot("/dev/shm", "glimvane-"), shm_before);
-    remove_files_of(other.uid, "/dev/shm");
+    EXPECT_EQ(snapshot(shared, other.uid), before) << "the other account's names are left as they were";
+    EXPECT_EQ(snapshot("/dev/shm", other.uid), shm_before);
 }
 
 TEST(SharedMachine, DumpsGoOnlyIntoRegularFilesOfThisUser)
@@ -714,13 +709,25 @@ pid_t hold_lock(const fs::path& file)
     return held ? pid : -1;
 }
 
+// The Crowd application running, its run id and its channel's files.
+struct crowd_run {
+    control_package p;
+    std::unique_ptr<running_app> app;
+    std::string id;
+    std::vector<fs::path> files;
+    crowd_run()
+    {
+        p.pack("Crowd");
+        app = p.start_crowd();
+        id = p.run_id();
+        files = p.object_files(id);
+    }
+};
+
 TEST(SharedMachine, LocksEndWithTheirHolderAndTheMessagesTellLiveEndedAndKilledApart)
 {
-    control_package p;
-    p.pack("Crowd");
-    auto app = p.start_crowd();
-    std::string id = p.run_id();
-    std::vector<fs::path> files = p.object_files(id);
+    crowd_run run;
+    auto& [p, app, id, files] = run;
 
     // A live launcher whose lock someone holds: it is said to be running.
     pid_t holder = hold_lock(files[1]);
@@ -745,7 +752,7 @@ TEST(SharedMachine, LocksEndWithTheirHolderAndTheMessagesTellLiveEndedAndKilledA
     holder = hold_lock(files[1]);
     ASSERT_GT(holder, 0);
     run_result during;
-    std::thread asking([&] { during = ctl({"status", id}); });
+    std::thread asking([&during, &run] { during = ctl({"status", run.id}); });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_EQ(p.end(*app), 0);
     asking.join();
@@ -789,11 +796,8 @@ TEST(SharedMachine, ConcurrentRequestsEachGetTheirOwnReply)
 
 TEST(SharedMachine, ABlockShrunkUnderTheLauncherCostsOneEmptyReply)
 {
-    control_package p;
-    p.pack("Crowd");
-    auto app = p.start_crowd();
-    std::string id = p.run_id();
-    std::vector<fs::path> files = p.object_files(id);
+    crowd_run run;
+    auto& [p, app, id, files] = run;
     // As a process of the same user: a request whose block is cut to nothing.
     ASSERT_EQ(truncate(files[0].c_str(), 0), 0);
     int start = open(files[3].c_str(), O_RDWR | O_NONBLOCK);
