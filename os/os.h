@@ -404,9 +404,9 @@ void os_set_thread_priority(os_priority priority);
 bool os_private_folder(const char* path);
 // This user's folder of named objects into buf (POSIX), made and checked
 // with os_private_folder: $XDG_RUNTIME_DIR/glimvane when XDG_RUNTIME_DIR is a
-// folder of this user's alone, else "glimvane-channels" in the user cache
-// folder (os_user_cache_path). Its length; 0 when there is none, and always
-// on Windows.
+// folder of this user's alone, else "glimvane-channels" in the user's state
+// folder ($XDG_STATE_HOME, or $HOME/.local/state, made when missing). Its
+// length; 0 when there is none, and always on Windows.
 size_t os_channel_folder(char* buf, size_t size);
 
 // Name formats, filled with a run id: the shared block, its lock, the two

@@ -1122,18 +1122,30 @@ size_t os_channel_folder(char* buf, size_t size)
 {
     if (size) buf[0] = 0;
     const char* runtime = getenv("XDG_RUNTIME_DIR");
-    char cache[4096];
+    const char* state = getenv("XDG_STATE_HOME");
+    const char* home = getenv("HOME");
+    char base[4096];
     int n;
     if (runtime && runtime[0] == '/' && private_folder_here(runtime)) {
         n = snprintf(buf, size, "%s/glimvane", runtime);
     } else {
-        // The user's cache folder may be a link of the user's own; the
-        // folder in it is checked itself.
+        // Without a runtime folder: the user's state folder, made when
+        // missing. It may be a link of the user's own; the folder in it is
+        // checked itself.
+        if (state && state[0] == '/') {
+            n = snprintf(base, sizeof base, "%s", state);
+        } else if (home && home[0] == '/') {
+            n = snprintf(base, sizeof base, "%s/.local", home);
+            if (n > 0 && size_t(n) < sizeof base) mkdir(base, 0700);
+            n = snprintf(base, sizeof base, "%s/.local/state", home);
+        } else {
+            return 0;
+        }
         struct stat st;
-        if (os_user_cache_path(cache, sizeof cache) == 0) return 0;
-        mkdir(cache, 0700);
-        if (stat(cache, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return 0;
-        n = snprintf(buf, size, "%s/glimvane-channels", cache);
+        if (n <= 0 || size_t(n) >= sizeof base) return 0;
+        mkdir(base, 0700);
+        if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return 0;
+        n = snprintf(buf, size, "%s/glimvane-channels", base);
     }
     if (n <= 0 || size_t(n) >= size || !os_private_folder(buf)) {
         if (size) buf[0] = 0;
