@@ -20,6 +20,9 @@ command -v osslsigncode >/dev/null || need+=(osslsigncode)
 command -v openssl >/dev/null || need+=(openssl)
 # Reads back the jar that glimvane-pack writes itself.
 command -v unzip >/dev/null || need+=(unzip)
+# The second local account of the shared-machine tests.
+[ -x /usr/sbin/useradd ] || need+=(passwd)
+[ -x /usr/bin/setpriv ] || need+=(util-linux)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" != 0 ]; then
