@@ -32,6 +32,9 @@ extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
 extern const int os_error_invalid_data;
 // Last error of a create call whose name exists already (ERROR_ALREADY_EXISTS / EEXIST).
 extern const int os_error_exists;
+// Last error for a write that took fewer bytes than it was given, which the
+// system does not report (ERROR_DISK_FULL / ENOSPC).
+extern const int os_error_disk_full;
 // The VM library's thread dump export: "_JVM_DumpAllStacks@8" on 32-bit
 // Windows (stdcall decoration), "JVM_DumpAllStacks" elsewhere.
 extern const char* const os_dump_export;

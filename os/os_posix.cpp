@@ -44,6 +44,7 @@ const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
 const int os_error_invalid_data = EINVAL;
 const int os_error_exists = EEXIST;
+const int os_error_disk_full = ENOSPC;
 const char* const os_dump_export = "JVM_DumpAllStacks";
 const char* const os_java_program = "bin/java";
 

@@ -26,6 +26,7 @@ const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
 const int os_error_invalid_data = ERROR_INVALID_DATA;
 const int os_error_exists = ERROR_ALREADY_EXISTS;
+const int os_error_disk_full = ERROR_DISK_FULL;
 const char* const os_java_program = "bin\\java.exe";
 #ifdef _WIN64
 const char* const os_dump_export = "JVM_DumpAllStacks";

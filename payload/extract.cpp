@@ -25,6 +25,15 @@ unsigned char stream_buffer[stream_chunk];
 // A record head is at most n + 10 = 265 bytes.
 const int32_t record_head_limit = 265;
 
+// One write call of all `n` bytes. A short count leaves the last error as
+// an earlier call set it: the true reason is a full disk.
+bool write_all(os_file* file, const unsigned char* data, size_t n)
+{
+    long written = os_file_write(file, data, n);
+    if (written >= 0 && size_t(written) < n) os_set_last_error(os_error_disk_full);
+    return written == long(n);
+}
+
 // Creates the file and writes `length` plain bytes into it: `data` as it
 // stands, in one write call, or, when `scrambled`, descrambled chunk by
 // chunk from the payload bytes at positions first, first + 1, ...
@@ -34,13 +43,13 @@ bool write_file_from(const char* path, const unsigned char* data, size_t length,
     if (!file) return false;
     bool written = true;
     if (!scrambled) {
-        written = os_file_write(file, data, length) == long(length);
+        written = write_all(file, data, length);
     } else {
         for (size_t at = 0; written && at < length; at += stream_chunk) {
             size_t n = length - at < stream_chunk ? length - at : stream_chunk;
             read_payload(data + at, n, stream_buffer);
             descramble_bytes(stream_buffer, stream_buffer, n, first + at);
-            written = os_file_write(file, stream_buffer, n) == long(n);
+            written = write_all(file, stream_buffer, n);
         }
     }
     int error = os_last_error();

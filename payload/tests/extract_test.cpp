@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <random>
+#include <sys/resource.h>
 
 namespace {
 
@@ -245,6 +247,27 @@ TEST_F(ExtractFile, TriesOnceMoreAfterMakingFoldersThenGivesUp)
     EXPECT_EQ(extract_file(r.data.get(), r.length), nullptr);
     EXPECT_EQ(os_last_error(), 5) << "the error of the failed write reaches the driver";
     EXPECT_FALSE(os_fault_hit(OS_CALL_FILE_CREATE)) << "exactly two attempts";
+}
+
+// A file-size limit cuts a write short for real, as a full disk does: the
+// system sets no error then, and the one left by an earlier call must not
+// be reported.
+TEST_F(ExtractFile, AShortWriteIsReportedAsAFullDisk)
+{
+    record r = make_record("big.bin", std::string(20000, 'b'));
+    struct rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 4096;
+    void (*handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    os_set_last_error(2);
+    char* full = extract_file(r.data.get(), r.length);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, handler);
+    EXPECT_EQ(full, nullptr);
+    EXPECT_EQ(os_last_error(), os_error_disk_full);
+    EXPECT_EQ(fs::file_size(temp / "big.bin"), 4096u) << "the write was cut short, not refused";
 }
 
 // A file section holding the scrambled form of a record, as the packer

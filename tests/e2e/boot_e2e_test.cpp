@@ -174,6 +174,9 @@ struct failure_case {
     int code;
     std::string text;    // the launch error text
     std::string stderr;  // what standard error holds
+    // The packer refuses a package without a main class: the main line
+    // becomes this text after packing.
+    const char* main_line = nullptr;
 };
 
 const std::string no_trace = "Its stack trace is on standard error; fix the fault in the application";
@@ -186,10 +189,10 @@ const char* const no_main_text =
     "50: The package names no main class\r\n\r\n\tPack it with --main CLASS, which writes the Vars line main=CLASS";
 
 const failure_case failure_cases[] = {
-    {"no main key", {}, 50,
-     no_main_text, ""},
-    {"an empty main value", {"--var", "main="}, 50,
-     no_main_text, ""},
+    {"no main key", {"--main", "M"}, 50,
+     no_main_text, "", ""},
+    {"an empty main value", {"--main", "M"}, 50,
+     no_main_text, "", "main=\n"},
     {"main class not found", {"--main", "com.example.Missing"}, 51,
      "51: The main class 'com.example.Missing' was not found\r\n\r\n\tCheck the Vars line main=com.example.Missing (a "
      "fully qualified name such as com.example.Main) and that a packed jar holds it; class path: ",
@@ -227,6 +230,10 @@ TEST(BootClass, ApplicationFaultsGiveTheirCodeInThe50sAndAClearMessage)
         std::vector<std::string> options = {"--jar", GLIMVANE_BOOT_APPS_JAR};
         options.insert(options.end(), c.options.begin(), c.options.end());
         p.pack(options);
+        if (c.main_line) {
+            const std::string line = c.main_line;
+            p.edit_vars([&line](std::string vars) { return vars.replace(vars.find("main=M\n"), 7, line); });
+        }
         if (testing::Test::HasFatalFailure()) return;
         run_result r = p.launch({});
         EXPECT_EQ(r.exit_code, c.code) << c.name << "\n" << r.out << r.err;

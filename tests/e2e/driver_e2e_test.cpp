@@ -265,7 +265,7 @@ const error_case error_cases[] = {
     {"a record whose path leads out of the temp folder (41)",
      [](package& p) {
          p.pack({"--file", p.source("a.txt", "a") + "=a.txt", "--file", p.source("evil", "e") + "=up/evil", "--file",
-                 p.source("c.txt", "c") + "=c.txt"});
+                 p.source("c.txt", "c") + "=c.txt", "--main", "demo.Main"});
          rename_record(p, 2, "up/evil", "../evil");
      },
      no_env, 41, [](package&) { return std::string("41: Unable to write a file to the temp folder [winerr=22]"); },
@@ -274,7 +274,7 @@ const error_case error_cases[] = {
      [](package& p) {
          // A folder already holds the second file's name.
          p.pack({"--file", p.source("a.txt", "a") + "=d/a.txt", "--file", p.source("d", "x") + "=e", "--file",
-                 p.source("c.txt", "c") + "=c.txt"});
+                 p.source("c.txt", "c") + "=c.txt", "--main", "demo.Main"});
          rename_record(p, 2, "e", "d");
      },
      no_env, 41, [](package&) { return std::string("41: Unable to write a file to the temp folder [winerr=21]"); },
@@ -391,7 +391,8 @@ TEST(PlantedLinks, AtTheGuessableRunIdsTheRunTakesAFreshOneAndNothingOutsideIsTo
 TEST(PlantedTools, AZenityBesideTheExecutableIsNeverRun)
 {
     package p;
-    p.pack({"--file", p.source("a.txt", "a") + "=a.txt", "--file", p.source("evil", "e") + "=up/evil"});
+    p.pack({"--file", p.source("a.txt", "a") + "=a.txt", "--file", p.source("evil", "e") + "=up/evil", "--main",
+            "demo.Main"});
     rename_record(p, 2, "up/evil", "../evil");  // error 41, reported after PATH has changed
     fs::path marker = p.root / "planted-ran";
     write_text(p.exe.parent_path() / "zenity", "#!/bin/sh\ntouch '" + marker.string() + "'\n");

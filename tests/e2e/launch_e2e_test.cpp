@@ -38,12 +38,21 @@ std::string expand(std::string text, const fs::path& root)
 // recording desktop tools and the test runtime as $JAVA_HOME.
 struct package : package_dir {
     // `boot` names a test boot class ("probe", "wrong_signature") or none.
+    // An option "vars+=KEY=VALUE" adds a line the packer would refuse (a
+    // heap the VM refuses, more jop words than it passes) after packing.
     void pack(const std::vector<std::string>& options, const std::string& boot = "probe")
     {
         std::vector<std::string> words = {"--no-boot"};
         if (!boot.empty()) words.insert(words.end(), {"--file", (boot_classes / boot / "glimvaneboot.class").string()});
-        for (const std::string& o : options) words.push_back(expand(o, root));
+        std::string added;
+        for (const std::string& o : options) {
+            if (o.rfind("vars+=", 0) == 0)
+                added += o.substr(6) + "\n";
+            else
+                words.push_back(expand(o, root));
+        }
         package_dir::pack(words);
+        if (!added.empty()) edit_vars([&added](const std::string& vars) { return vars + added; });
     }
 
     run_result launch(const std::vector<std::string>& words, std::vector<std::string> env = {})
@@ -99,7 +108,7 @@ TEST(LaunchOutcome, ExitCodesHooksErrorsAndBootResults)
          false},
         {"an exhausted heap aborts the VM", {"--var=probe=hog", "--var=mx=16", crash}, {"-D*"}, 154,
          {"!jvm.abortHook() ["}, "", aborting, false},
-        {"mx=1 aborts the VM at start", {"--var=probe=echo", "--var=mx=1"}, {}, 154, {}, "", aborting, false},
+        {"mx=1 aborts the VM at start", {"--var=probe=echo", "vars+=mx=1"}, {}, 154, {}, "", aborting, false},
         {"a jop of -Xmx1m aborts, -Q* shows no box", {"--var=probe=echo", "--var=jop=-Xmx1m"}, {"-Q*"}, 154, {},
          "", "", false},
         {"11: -jvm: names a missing file", {"--var=probe=echo"}, {"-jvm:/nonexistent/libjvm.so"}, 11,
@@ -108,7 +117,7 @@ TEST(LaunchOutcome, ExitCodesHooksErrorsAndBootResults)
          "", no_library, true},
         {"11: -jvm: names a file that is no library", {"--var=probe=echo"}, {"-jvm:" + not_library}, 11,
          {"ERROR #11: Failure loading/binding to the Java VM DLL\r\n\r\n\tJVM=" + not_library}, "", not_library, true},
-        {"12: mx=abc", {"--var=probe=echo", "--var=mx=abc"}, {}, 12,
+        {"12: mx=abc", {"--var=probe=echo", "vars+=mx=abc"}, {}, 12,
          {"ERROR #12: JNI_CreateJavaVM() could not create a Java Runtime Environemnt [err=-6]\r\n\r\n\tJVM="}, "",
          "[err=-6]", true},
         {"12: a jop of -Xss1", {"--var=probe=echo", "--var=jop=-Xss1"}, {"-Q*"}, 12, {}, "", "", false},
@@ -220,7 +229,7 @@ TEST(LaunchArguments, JopWordsPastTheOptionListAreLoggedAndLeftOut)
     std::string jop;
     for (int i = 1; i <= 97; i++) jop += " -Dgv.w" + std::to_string(i) + "=" + std::to_string(i);
     package p;
-    p.pack({"--var=probe=echo", "--var=props=gv.w95,gv.w96", "--var=jop=" + jop.substr(1)});
+    p.pack({"--var=probe=echo", "--var=props=gv.w95,gv.w96", "vars+=jop=" + jop.substr(1)});
     run_result r = p.launch({"-D*"});
     ASSERT_EQ(r.exit_code, 0) << r.command << "\n" << r.out << r.err;
     std::vector<std::string> taken, dropped;

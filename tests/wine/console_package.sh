@@ -7,7 +7,7 @@ stub=$1
 pack=$2
 source "$(dirname "$0")/lib.sh"
 
-"$pack" --stub "$stub" --console --out "$work/tool.exe" --jar "$work/app.jar" --execution-level asInvoker ||
+"$pack" --stub "$stub" --main app.Main --console --out "$work/tool.exe" --jar "$work/app.jar" --execution-level asInvoker ||
   fail "glimvane-pack failed"
 out=$(x86_64-w64-mingw32-objdump -p "$work/tool.exe")
 grep -qE '^Subsystem[[:space:]]+00000003' <<<"$out" || fail "the package is not a console program"

@@ -72,7 +72,7 @@ install_runtime() {
 pack_vm() {
   local exe=$1 jop=$2
   shift 2
-  "$pack" --stub "$stub" --out "$exe" --jar "$work/app.jar" --var "jop=-Dtestvm.record=$(winpath "$record") $jop" \
+  "$pack" --stub "$stub" --main app.Main --out "$exe" --jar "$work/app.jar" --var "jop=-Dtestvm.record=$(winpath "$record") $jop" \
     "$@" >/dev/null || fail "glimvane-pack failed for $exe"
 }
 

@@ -39,7 +39,7 @@ make_icon() {
 
 for s in 16 32 48; do bitmap $s > "$work/img$s.bmp"; done
 make_icon "$work/user.ico" "$work/img16.bmp" "$work/img32.bmp" "$work/img48.bmp"
-"$pack" --stub "$stub" --out "$work/app.exe" --jar "$work/app.jar" --icon "$work/user.ico" \
+"$pack" --stub "$stub" --main app.Main --out "$work/app.exe" --jar "$work/app.jar" --icon "$work/user.ico" \
   --version-info "Mon Outil 日本,2.5.1-beta" --execution-level asInvoker || fail "glimvane-pack failed"
 
 # The icon group read back is the user's, image for image.
@@ -77,7 +77,7 @@ make_icon "$work/many.ico" $(for _ in $(seq 17); do echo "$work/img16.bmp"; done
 # A section header of the launcher's own inside the image, twice, 40 bytes
 # apart: one of the copies lands at a multiple of 16 in the package.
 printf '' > "$work/empty"
-"$pack" --stub "$stub" --out "$work/z.exe" --payload "$work/empty" || fail "glimvane-pack failed"
+"$pack" --stub "$stub" --main app.Main --out "$work/z.exe" --payload "$work/empty" || fail "glimvane-pack failed"
 zat=$("$pack" inspect "$work/z.exe" | sed -n 's/^section [0-9]* at \([0-9]*\): type Z.*/\1/p')
 { printf '\x89PNG\r\n\x1a\n'; dd if="$work/z.exe" bs=1 skip="$zat" count=32 2>/dev/null; head -c 8 /dev/zero
   dd if="$work/z.exe" bs=1 skip="$zat" count=32 2>/dev/null; } > "$work/header.png"
@@ -88,7 +88,7 @@ refused() {  # EXPECTED-TEXT OPTIONS...
   shift
   rm -f "$work/out/"*
   mkdir -p "$work/out"
-  out=$("$pack" --stub "$stub" --out "$work/out/bad.exe" --jar "$work/app.jar" "$@" 2>&1)
+  out=$("$pack" --stub "$stub" --main app.Main --out "$work/out/bad.exe" --jar "$work/app.jar" "$@" 2>&1)
   local code=$?
   [ $code -ne 0 ] || fail "$* was accepted"
   grep -qF -- "$text" <<<"$out" || fail "$* refused without '$text'"

@@ -8,7 +8,7 @@ stub=$1
 pack=$2
 source "$(dirname "$0")/lib.sh"
 
-"$pack" --stub "$stub" --out "$work/demo.exe" --name "Demo App" --jar "$work/app.jar" ||
+"$pack" --stub "$stub" --main app.Main --out "$work/demo.exe" --name "Demo App" --jar "$work/app.jar" ||
   fail "glimvane-pack failed"
 
 # home NAME VERSION BITS: a runtime home with a release file and a DLL of

@@ -7,7 +7,7 @@ stub=$1
 pack=$2
 source "$(dirname "$0")/lib.sh"
 
-"$pack" --stub "$stub" --out "$work/app.exe" --jar "$work/app.jar" --execution-level asInvoker ||
+"$pack" --stub "$stub" --main app.Main --out "$work/app.exe" --jar "$work/app.jar" --execution-level asInvoker ||
   fail "glimvane-pack failed"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Glimvane test signer" \
   -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null || fail "openssl could not make a certificate"

@@ -67,7 +67,7 @@ for variant in "" -console; do
 done
 
 # Rewriting a PE32 image: the console variant with another level and icon.
-"$pack" --stub "$x86" --console --out "$work/app.exe" --payload "$icon" --execution-level highestAvailable \
+"$pack" --stub "$x86" --main app.Main --console --out "$work/app.exe" --payload "$icon" --execution-level highestAvailable \
   --icon "$icon" --version-info "App,3" || fail "glimvane-pack failed on $x86"
 manifest_entries[0]='<requestedExecutionLevel level="highestAvailable"     uiAccess="false"/>'
 check "$work/app.exe" 010b i386 3 _JVM_DumpAllStacks@8

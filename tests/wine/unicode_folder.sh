@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib.sh"
 
 dir="$work/Données 日本"
 mkdir -p "$dir"
-"$pack" --stub "$stub" --out "$dir/デモ.exe" --jar "$work/app.jar" || fail "glimvane-pack failed"
+"$pack" --stub "$stub" --main app.Main --out "$dir/デモ.exe" --jar "$work/app.jar" || fail "glimvane-pack failed"
 launch "$dir" デモ.exe -D* -Q* 日本語 "é ü"
 has_line "arg0='日本語'" || fail "the Japanese word did not reach the log intact"
 has_line "arg1='é ü'" || fail "the accented words did not reach the log intact"

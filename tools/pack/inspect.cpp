@@ -1,11 +1,16 @@
 #include "tools/pack/pack.h"
 
+#include "boot/boot_class.h"
 #include "os/os.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
+#include "payload/vars.h"
 #include "payload/writer.h"
 #include "support/config.h"
 #include "support/messages.h"
+#include "support/track.h"
+#include "tools/pack/jar.h"
+#include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 
 #include <algorithm>
@@ -98,27 +103,28 @@ bool payload_matches(window& w, int32_t at, int32_t length, uint64_t signature)
     return (hash | 1) * signature == 1;
 }
 
-void print_vars(window& w, int32_t at, int32_t length, FILE* out)
+// The Vars text as the launcher copies it: up to its NUL, or the whole
+// payload. Its lines are listed.
+std::string read_vars(window& w, int32_t at, int32_t length, FILE* out)
 {
-    std::string line;
+    std::string text;
     bool nul = false;
     for (int32_t done = 0; done < length && !nul;) {
         size_t n = size_t(std::min<int32_t>(int32_t(io_buffer_size), length - done));
-        const char* text = reinterpret_cast<const char*>(w.at(uint64_t(at) + section_header_size + uint64_t(done), n));
-        for (size_t i = 0; i < n && !nul; i++) {
-            nul = text[i] == 0;
-            if (text[i] == '\n' || nul) {
-                if (!line.empty() || text[i] == '\n') fprintf(out, text_inspect_vars_line, line.c_str());
-                line.clear();
-            } else {
-                line += text[i];
-            }
-        }
+        const char* part = reinterpret_cast<const char*>(w.at(uint64_t(at) + section_header_size + uint64_t(done), n));
+        size_t used = strnlen(part, n);
+        nul = used < n;
+        text.append(part, used);
         done += int32_t(n);
     }
-    if (!line.empty()) fprintf(out, text_inspect_vars_line, line.c_str());
+    for (size_t start = 0; start < text.size();) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        fprintf(out, text_inspect_vars_line, text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     // The launcher then takes the whole payload as the text: not an error.
     if (!nul) fputs(text_inspect_no_nul, out);
+    return text;
 }
 
 // What writing each record does on the target, in the launcher's order:
@@ -165,8 +171,23 @@ struct extraction {
     }
 };
 
+// The plain contents of a record, read in place through the window.
+file_reader record_reader(window& w, uint64_t contents_at, uint64_t position)
+{
+    return [&w, contents_at, position](uint64_t offset, size_t n, unsigned char* out) {
+        for (size_t done = 0; done < n;) {
+            size_t piece = std::min(n - done, io_buffer_size);
+            const unsigned char* p = w.at(contents_at + offset + done, piece);
+            if (!p) return false;
+            descramble_bytes(p, out + done, piece, size_t(position + offset + done));
+            done += piece;
+        }
+        return true;
+    };
+}
+
 // The record of a file section, read the way the launcher reads it.
-void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x)
+void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x, std::vector<packed_entry>& files)
 {
     // n is one byte: the path, its NUL and the size lie in the first 265 bytes.
     size_t head_size = size_t(std::min<int32_t>(length, 10 + 255));
@@ -180,9 +201,34 @@ void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& 
         return;
     }
     fprintf(out, text_inspect_record, r.path, r.size);
+    uint64_t position = uint64_t(r.contents - head.data());
+    files.push_back({r.path, format("'%s'", r.path), r.size,
+                     record_reader(w, uint64_t(at) + section_header_size + position, position)});
     std::string before = x.error;
     x.write(r.path);
     if (x.error != before) fputs(text_inspect_refused, out);
+}
+
+// The package holds the packer's own boot class, which needs a main class.
+bool holds_standard_boot(const std::vector<packed_entry>& files)
+{
+    for (const packed_entry& f : files) {
+        if (f.stored != boot_class_name && f.stored != boot_jar_name) continue;
+        bytes own = own_file(f.stored), held(own.size());
+        if (f.size == own.size() && f.read(0, held.size(), held.data()) && held == own) return true;
+    }
+    return false;
+}
+
+// A Windows image whose certificate table lies before the end of its last
+// section: the stub's, broken by packing.
+bool signature_inside(window& w, int64_t end)
+{
+    size_t n = size_t(std::min<uint64_t>(w.size, 4096));
+    const unsigned char* head = w.at(0, n);
+    uint32_t offset, length;
+    size_t entry;
+    return head && signature_table(head, n, offset, length, entry) && int64_t(offset) < end;
 }
 
 }  // namespace
@@ -226,6 +272,8 @@ int inspect(const std::string& path, FILE* out)
 
     int32_t found = 0;
     char first_type = 0;
+    std::string vars;
+    std::vector<packed_entry> files;
     bool signature_failed = false;
     int64_t end = 0;
     for (int32_t at = length > 0 ? next_header(w, 0, length) : 0; at > 0;) {
@@ -240,14 +288,13 @@ int inspect(const std::string& path, FILE* out)
             break;
         }
         if (found == 0) first_type = type;
-        if (type == 'F' || type == 'B' || type == 'J') print_record(w, at, payload, out, x);
+        if (type == 'F' || type == 'B' || type == 'J') print_record(w, at, payload, out, x, files);
         fputc('\n', out);
-        if (type == 'V' && found == 0) print_vars(w, at, payload, out);
+        if (type == 'V' && found == 0) vars = read_vars(w, at, payload, out);
         found++;
         end = int64_t(at) + section_header_size + payload;
         at = next_header(w, int32_t(end), length);
     }
-    fclose(file);
     if (int64_t(size) > end && !signature_failed)
         fprintf(out, text_inspect_trailing, (long long)(int64_t(size) - end));
 
@@ -255,6 +302,13 @@ int inspect(const std::string& path, FILE* out)
     if (found != expected) first_error(error, format(text_error_97, expected, exe.c_str(), found));
     if (first_type != 'V') first_error(error, text_error_98);
     first_error(error, x.error);
+    if (error.empty()) first_error(error, launch_problem(vars.c_str(), holds_standard_boot(files)));
+    char* jars = get_var(vars.c_str(), "jars", nullptr);
+    for (const std::string& warning : class_path_warnings(jars ? jars : "", files, x.windows))
+        fprintf(out, text_inspect_warning, warning.c_str());
+    if (jars) track_free(jars, 1);
+    if (x.windows && signature_inside(w, end)) fprintf(out, text_inspect_warning, text_inspect_signature);
+    fclose(file);
     if (error.empty()) {
         fputs(text_inspect_ok, out);
         return 0;

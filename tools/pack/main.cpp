@@ -31,9 +31,78 @@ bool set_once(std::string& target, const std::string& option, const std::string&
     return true;
 }
 
-// Every regular file below `source`, in name order so that the same folder
-// always gives the same package, stored below `rel` (null: the folder's own
-// name; empty: at the top).
+// The walk of one --dir folder: links are followed, to files and to
+// folders, in the tree or out of it; a link back into a folder being
+// walked is a loop.
+struct dir_walk {
+    std::string source;               // as given, for the messages
+    fs::path root;                    // canonical
+    std::vector<fs::path> walking;    // the folders from the root down, as walked
+    std::vector<std::pair<std::string, std::string>> found;  // stored below the base, source path
+};
+
+bool within(const fs::path& path, const fs::path& folder)
+{
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p)
+        if (p == path.end() || *p != *f) return false;
+    return true;
+}
+
+bool walk_folder(dir_walk& w, const fs::path& folder, const std::string& rel, std::string& error)
+{
+    std::error_code ec;
+    std::vector<fs::path> entries;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+    if (ec) {
+        error = format(text_cannot_list, folder.string().c_str(), ec.message().c_str());
+        return false;
+    }
+    std::sort(entries.begin(), entries.end());
+    for (const fs::path& path : entries) {
+        std::string stored = rel + (rel.empty() ? "" : "/") + path.filename().string();
+        bool link = fs::is_symlink(fs::symlink_status(path, ec));
+        fs::file_status status = fs::status(path, ec);
+        if (link && !fs::exists(status)) {
+            tell(text_note, format(text_dir_dangling, w.source.c_str(), stored.c_str()));
+            continue;
+        }
+        fs::path target = fs::canonical(path, ec);
+        if (ec) {
+            error = format(text_cannot_read, path.string().c_str(), ec.message().c_str());
+            return false;
+        }
+        bool regular = fs::is_regular_file(status), folder_too = fs::is_directory(status);
+        if (!regular && !folder_too) {
+            tell(text_note, format(text_dir_special, w.source.c_str(), stored.c_str()));
+            continue;
+        }
+        // Compared by identity: a link need not resolve to the same spelling.
+        auto above = std::find_if(w.walking.begin(), w.walking.end(),
+                                  [&](const fs::path& f) { return folder_too && fs::equivalent(path, f, ec); });
+        if (above != w.walking.end()) {
+            // Where the system shows no link (Windows), the folder it leads to.
+            fs::path to = fs::read_symlink(path, ec);
+            error = format(text_dir_loop, w.source.c_str(), stored.c_str(), (to.empty() ? *above : to).string().c_str());
+            return false;
+        }
+        if (link && !within(target, w.root))
+            tell(text_note, format(text_dir_link_out, w.source.c_str(), stored.c_str(), target.string().c_str()));
+        if (regular) {
+            w.found.emplace_back(stored, path.string());
+            continue;
+        }
+        w.walking.push_back(path);
+        bool ok = walk_folder(w, path, stored, error);
+        w.walking.pop_back();
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Every file below `source`, in name order so that the same folder always
+// gives the same package, stored below `rel` (null: the folder's own name;
+// empty: at the top). A linked file is stored under the link's name.
 bool add_dir(pack_request& r, const std::string& source, const char* rel, std::string& error)
 {
     std::error_code ec;
@@ -42,33 +111,34 @@ bool add_dir(pack_request& r, const std::string& source, const char* rel, std::s
         fs::path name = fs::path(source).lexically_normal().filename();
         if (!name.empty() && name != "." && name != "..") base = name.string();
     }
-    std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file(ec)) found.push_back(fs::relative(it->path(), source, ec).generic_string());
+    dir_walk w{source, fs::canonical(source, ec), {}, {}};
     if (ec) {
         error = format(text_cannot_list, source.c_str(), ec.message().c_str());
         return false;
     }
-    if (found.empty()) {
+    w.walking.push_back(source);
+    if (!walk_folder(w, source, "", error)) return false;
+    if (w.found.empty()) {
         error = format(text_empty_dir, source.c_str());
         return false;
     }
-    std::sort(found.begin(), found.end());
-    for (const std::string& f : found)
-        r.files.push_back({(fs::path(source) / f).string(), base.empty() ? f : base + "/" + f, false});
+    std::sort(w.found.begin(), w.found.end());
+    for (const auto& f : w.found) r.files.push_back({f.second, base.empty() ? f.first : base + "/" + f.first, false});
     return true;
 }
 
 // The words of the command line with each @FILE replaced by the lines of
 // FILE (a line feed or CR LF ends a line; empty lines are skipped). Words
 // read from a file are not expanded again.
-bool expand_files(const std::vector<std::string>& words, std::vector<std::string>& args, std::string& error)
+bool expand_files(const std::vector<std::string>& words, std::vector<std::string>& args,
+                  std::vector<std::string>& files, std::string& error)
 {
     for (const std::string& word : words) {
         if (word.size() < 2 || word[0] != '@') {
             args.push_back(word);
             continue;
         }
+        files.push_back(word.substr(1));
         std::ifstream in(word.substr(1), std::ios::binary);
         if (!in) {
             error = format(text_cannot_read, word.c_str() + 1, strerror(errno));
@@ -119,9 +189,9 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> args;
+    std::vector<std::string> args, arg_files;
     std::string expand_error;
-    if (!expand_files(std::vector<std::string>(argv + 1, argv + argc), args, expand_error))
+    if (!expand_files(std::vector<std::string>(argv + 1, argv + argc), args, arg_files, expand_error))
         return usage_error(expand_error);
     if (args.empty()) {
         fputs(text_usage, stderr);
@@ -135,6 +205,7 @@ int main(int argc, char** argv)
     const char* const with_value[] = {"--stub", "--out", "--name", "--jar", "--file",
                                       "--main", "--var", "--getjava", "--payload", "--dir"};
     pack_request request;
+    request.arg_files = arg_files;
     for (size_t i = 0; i < args.size(); i++) {
         const std::string& word = args[i];
         if (word == "--help" || word == "-h") {

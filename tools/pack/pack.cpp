@@ -3,8 +3,11 @@
 #include "boot/boot_class.h"
 #include "payload/extract.h"
 #include "payload/sections.h"
+#include "payload/vars.h"
 #include "payload/writer.h"
 #include "support/config.h"
+#include "support/track.h"
+#include "tools/pack/jar.h"
 #include "tools/pack/resources.h"
 #include "tools/pack/texts.h"
 
@@ -17,12 +20,16 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <set>
 #ifdef _WIN32
 #include <io.h>
 #define unlink _unlink
 #else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -72,14 +79,6 @@ uint32_t crc32_of(const unsigned char* data, size_t size)
     return ~crc;
 }
 
-// The contents of a file the packer carries itself: the standard boot
-// class, alone or in its jar.
-bytes own_file(const std::string& stored)
-{
-    if (stored == boot_jar_name) return stored_zip(boot_class_name, boot_class_bytes, boot_class_size);
-    return bytes(boot_class_bytes, boot_class_bytes + boot_class_size);
-}
-
 // The size of an input that must be a readable regular file.
 bool input_size(const std::string& path, uint64_t& size, std::string& error)
 {
@@ -98,28 +97,33 @@ bool input_size(const std::string& path, uint64_t& size, std::string& error)
     return !ec;
 }
 
-// Paths compare as Windows would: either separator, any letter case.
-std::string path_key(const std::string& stored)
+// Paths compare as the target's file system does: either separator, and
+// on Windows any letter case.
+std::string path_key(const std::string& stored, bool windows)
 {
     std::string key = stored;
-    for (char& c : key) c = c == '/' ? '\\' : char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : key) c = c == '/' ? '\\' : windows ? char(std::tolower(static_cast<unsigned char>(c))) : c;
     return key;
 }
 
-std::string check_stored(const pack_file& f)
+std::string check_stored(const pack_file& f, bool windows)
 {
     if (!record_path_safe(f.stored.c_str())) return format(text_bad_path, f.stored.c_str(), f.source.c_str());
     if (f.stored.size() > stored_path_limit)
         return format(text_path_too_long, f.stored.c_str(), f.source.c_str(), int(f.stored.size()), int(stored_path_limit));
-    if (const char* why = windows_name_problem(f.stored))
-        return format(text_windows_name, f.stored.c_str(), f.source.c_str(), why);
+    // No launcher writes a file whose name is empty.
+    if (f.stored.back() == '/' || f.stored.back() == '\\')
+        return format(text_trailing_separator, f.stored.c_str(), f.source.c_str());
+    if (windows)
+        if (const char* why = windows_name_problem(f.stored))
+            return format(text_windows_name, f.stored.c_str(), f.source.c_str(), why);
     // The launcher marks every run folder with a file of its own.
-    std::string key = "\\" + path_key(f.stored);
-    if (key.find("\\" + path_key(owner_mark_name)) != std::string::npos)
+    std::string key = "\\" + path_key(f.stored, windows);
+    if (key.find("\\" + path_key(owner_mark_name, windows)) != std::string::npos)
         return format(text_reserved_name, f.stored.c_str(), f.source.c_str(), owner_mark_name);
     // The launcher would accept an empty name between two separators; it
     // is refused as the slip it most likely is.
-    if (path_key(f.stored).find("\\\\") != std::string::npos)
+    if (key.find("\\\\") != std::string::npos)
         return format(text_empty_name, f.stored.c_str(), f.source.c_str());
     // The launcher would look such a piece of the jars value up beside the
     // executable, never in the temp folder that holds the packed copy.
@@ -129,12 +133,12 @@ std::string check_stored(const pack_file& f)
 
 // A file stored where another one needs a folder ("f1" and "f1/f2"), in
 // either order, cannot be written.
-std::string check_nesting(const std::vector<pack_file>& files)
+std::string check_nesting(const std::vector<pack_file>& files, bool windows)
 {
     std::set<std::string> keys;
-    for (const pack_file& f : files) keys.insert(path_key(f.stored));
+    for (const pack_file& f : files) keys.insert(path_key(f.stored, windows));
     for (const pack_file& f : files) {
-        std::string key = path_key(f.stored);
+        std::string key = path_key(f.stored, windows);
         for (size_t at = key.find('\\'); at != std::string::npos; at = key.find('\\', at + 1))
             if (keys.count(key.substr(0, at)))
                 return format(text_below_file, f.stored.c_str(), f.source.c_str(), f.stored.substr(0, at).c_str());
@@ -142,41 +146,121 @@ std::string check_nesting(const std::vector<pack_file>& files)
     return "";
 }
 
+// The VM takes -Xmx3m and more; 16 TB is the largest heap tried here.
+const unsigned long long mx_least = 3, mx_most = 16777216;
+
+// mx as the launcher wants it, megabytes in digits: "1g" and "512m" are
+// converted. False when it is no such number.
+bool mx_megabytes(const std::string& value, std::string& megabytes)
+{
+    size_t digits = value.find_first_not_of("0123456789");
+    std::string number = value.substr(0, digits);
+    std::string unit = digits == std::string::npos ? "" : value.substr(digits);
+    if (number.empty() || number.size() > 12 || (unit.size() > 1) ||
+        (!unit.empty() && !strchr("mMgG", unit[0])))
+        return false;
+    unsigned long long n = std::stoull(number) * (unit == "g" || unit == "G" ? 1024 : 1);
+    megabytes = std::to_string(n);
+    return n >= mx_least && n <= mx_most;
+}
+
+// Why the launcher's split of jop (at blanks; a quote that begins a word
+// groups it up to the next quote; any other quote is kept) would not give
+// the options as written, or empty.
+std::string jop_problem(const std::string& jop)
+{
+    int words = 0;
+    for (size_t at = 0; at < jop.size();) {
+        if (jop[at] == ' ') {
+            at++;
+            continue;
+        }
+        words++;
+        size_t end;
+        if (jop[at] == '"') {
+            end = jop.find('"', at + 1);
+            if (end == std::string::npos) return format(text_jop_unclosed, jop.substr(at).c_str());
+            if (end + 1 < jop.size() && jop[end + 1] != ' ')
+                return format(text_jop_after_quote, jop.substr(at, jop.find(' ', end) - at).c_str());
+            at = end + 1;
+            continue;
+        }
+        end = std::min(jop.find(' ', at), jop.size());
+        size_t quote = jop.find('"', at);
+        if (quote < end) {
+            // Show the option up to the quote that would have closed it.
+            size_t closing = jop.find('"', quote + 1);
+            size_t shown = closing == std::string::npos ? end : std::max(end, jop.find(' ', closing));
+            return format(text_jop_inner_quote, jop.substr(at, shown - at).c_str());
+        }
+        at = end;
+    }
+    if (words > 95) return format(text_jop_too_many, words);
+    return "";
+}
+
+// The values the launcher reads by key, as it reads them (released here).
+std::string value_of(const char* vars, const char* key, bool& present)
+{
+    char* value = get_var(vars, key, nullptr);
+    present = value != nullptr;
+    std::string text = value ? value : "";
+    if (value) track_free(value, 1);
+    return text;
+}
+
 std::string check_vars(const pack_request& request, const std::vector<pack_file>& files, std::string& text)
 {
+    // Each line with the option that writes it (null: --var).
     std::vector<std::pair<std::string, std::string>> lines;
-    lines.emplace_back("packager", format("%s %s", pack_name, pack_version));
+    std::vector<const char*> writers;
+    auto add = [&](const char* writer, const std::string& key, const std::string& value) {
+        lines.emplace_back(key, value);
+        writers.push_back(writer);
+    };
+    add(text_writer_packer, "packager", format("%s %s", pack_name, pack_version));
     std::string jars;
     for (const pack_file& f : files)
         if (f.jar) jars += (jars.empty() ? "" : ";") + f.stored;
-    if (!jars.empty()) lines.emplace_back("jars", jars);
+    if (!jars.empty()) add(request.fast_start ? "--fast-start" : "--jar", "jars", jars);
     if (request.main_class.find('\n') != std::string::npos)
         return format(text_bad_main, request.main_class.c_str());
-    if (!request.main_class.empty()) lines.emplace_back("main", request.main_class);
-    if (request.fast_start) lines.emplace_back("faststart", "1");
+    if (!request.main_class.empty()) add("--main", "main", request.main_class);
+    if (request.fast_start) add("--fast-start", "faststart", "1");
     for (const auto& kv : request.vars) {
         if (kv.first.empty() || kv.first.find_first_of("=\n") != std::string::npos)
             return format(text_bad_key, kv.first.c_str());
         // The key alone would leave the boot class outside the class path.
         if (kv.first == "faststart") return text_faststart_var;
         if (kv.second.find('\n') != std::string::npos) return format(text_bad_value, kv.first.c_str());
-        lines.push_back(kv);
+        std::string value = kv.second, megabytes;
+        if (kv.first == "mx" && mx_megabytes(value, megabytes) && megabytes != value) {
+            tell(text_note, format(text_mx_converted, value.c_str(), megabytes.c_str()));
+            value = megabytes;
+        }
+        add(nullptr, kv.first, value);
     }
-    std::set<std::string> keys;
+    std::map<std::string, const char*> keys;
     text.clear();
-    for (const auto& kv : lines) {
-        if (!keys.insert(kv.first).second) return format(text_duplicate_key, kv.first.c_str());
-        text += kv.first + "=" + kv.second + "\n";
+    for (size_t i = 0; i < lines.size(); i++) {
+        const std::string& key = lines[i].first;
+        auto given = keys.emplace(key, writers[i]);
+        if (!given.second) {
+            const char* writer = given.first->second ? given.first->second : writers[i];
+            return writer ? format(text_duplicate_key_writer, key.c_str(), writer, key.c_str())
+                          : format(text_duplicate_key, key.c_str());
+        }
+        text += key + "=" + lines[i].second + "\n";
     }
     // The launcher takes the first "key=" anywhere in the text: it must be
     // the start of the key's own line, or absent.
-    for (const char* key : looked_up_keys) keys.insert(key);
-    for (const std::string& key : keys) {
-        size_t at = text.find(key + "=");
+    for (const char* key : looked_up_keys) keys.emplace(key, nullptr);
+    for (const auto& k : keys) {
+        size_t at = text.find(k.first + "=");
         if (at != std::string::npos && at != 0 && text[at - 1] != '\n')
-            return format(text_hidden_key, key.c_str());
+            return format(text_hidden_key, k.first.c_str());
     }
-    return "";
+    return launch_problem(text.c_str(), request.boot);
 }
 
 std::string check_name(const char* what, const std::string& name)
@@ -185,26 +269,34 @@ std::string check_name(const char* what, const std::string& name)
     return "";
 }
 
-// The stub with its block filled in.
-std::string prepare_stub(const pack_request& request, const std::string& display, uint32_t count,
-                         uint32_t end, bytes& stub)
+// The stub image, refused unread when it is too large to be a stub, without
+// the signature it may carry; `block` is where its configuration block lies.
+std::string load_stub(const pack_request& request, bytes& stub, size_t& block)
 {
     std::string error;
     if (!read_file(request.stub, stub, error)) return error;
-    size_t at;
-    int markers = count_config_markers(stub.data(), stub.size(), &at);
-    if (markers == 0 || at + size_t(config_block_size) > stub.size())
+    bool removed = false;
+    if (!(error = remove_signature(stub, request.stub, removed)).empty()) return error;
+    int markers = count_config_markers(stub.data(), stub.size(), &block);
+    if (markers == 0 || block + size_t(config_block_size) > stub.size())
         return format(text_no_marker, request.stub.c_str());
     if (markers > 1) return format(text_two_markers, request.stub.c_str(), markers);
-    unsigned char* block = &stub[at];
-    if (std::any_of(block + config_count_offset, block + config_block_size, [](unsigned char b) { return b != 0; }))
+    const unsigned char* b = &stub[block];
+    if (std::any_of(b + config_count_offset, b + config_block_size, [](unsigned char c) { return c != 0; }))
         return format(text_already_packed, request.stub.c_str());
+    if (removed) tell(text_note, format(text_signature_removed, request.stub.c_str()));
+    return "";
+}
+
+// Fills in the stub's configuration block.
+void fill_block(const pack_request& request, const std::string& display, uint32_t count, uint32_t end,
+                unsigned char* block)
+{
     put32(block + config_count_offset, count);
     put32(block + config_length_offset, end);
     std::string exe = fs::path(request.out).filename().string();
     memcpy(block + config_display_offset, display.data(), display.size());
     memcpy(block + config_original_offset, exe.data(), exe.size());
-    return "";
 }
 
 // Executable wherever it is readable, as a compiler's output would be.
@@ -306,16 +398,57 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
     return finish_section(file, at, header_at, head, done) ? "" : write_error();
 }
 
+// The temporary file of a pack to `out`: ".NAME.XXXXXXXX.tmp" beside it.
+bool is_temp_of(const std::string& name, const std::string& out_name)
+{
+    const std::string head = "." + out_name + ".", tail = ".tmp";
+    if (name.size() != head.size() + 8 + tail.size() || name.compare(0, head.size(), head) != 0 ||
+        name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
+        return false;
+    return std::all_of(name.begin() + ptrdiff_t(head.size()), name.end() - ptrdiff_t(tail.size()),
+                       [](char c) { return isxdigit(static_cast<unsigned char>(c)) && !isupper(static_cast<unsigned char>(c)); });
+}
+
+// Removes what a killed pack to the same output left. A pack still
+// writing holds its file: locked on POSIX, open (so not removable) on
+// Windows.
+void remove_stale_temps(const fs::path& out)
+{
+    std::error_code ec;
+    fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (!is_temp_of(it->path().filename().string(), out.filename().string()) ||
+            !fs::is_regular_file(it->symlink_status(ec)))
+            continue;
+#ifdef _WIN32
+        fs::remove(it->path(), ec);
+#else
+        // Only our own: another account's file is its business.
+        int fd = open(it->path().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        if (fd < 0) continue;
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlink(it->path().c_str());
+        close(fd);
+#endif
+    }
+}
+
 std::string write_output(const pack_request& request, const bytes& stub, const std::vector<section_plan>& plan,
                          const std::string& vars, bool trailing_byte)
 {
     fs::path out = request.out;
+    remove_stale_temps(out);
     std::random_device random;
     fs::path temp = out.parent_path() / format(".%s.%08x.tmp", out.filename().string().c_str(), unsigned(random()));
     snprintf(temp_path, sizeof temp_path, "%s", temp.string().c_str());
     catch_signals(true);
     std::string error;
     FILE* file = fopen(temp.string().c_str(), "wb");
+#ifndef _WIN32
+    // Held until the file is closed: the mark of a pack still writing.
+    if (file) flock(fileno(file), LOCK_EX);
+#endif
     if (!file) {
         error = format(text_cannot_write, request.out.c_str(), strerror(errno));
     } else {
@@ -342,6 +475,26 @@ std::string write_output(const pack_request& request, const bytes& stub, const s
     return error;
 }
 
+// The packed jars whose manifests load files from outside the package.
+void warn_class_path(const std::string& vars, const std::vector<pack_file>& files, bool windows)
+{
+    bool present;
+    std::string jars = value_of(vars.c_str(), "jars", present);
+    std::vector<packed_entry> entries;
+    for (const pack_file& f : files) {
+        std::error_code ec;
+        uint64_t size = f.source.empty() ? 0 : fs::file_size(f.source, ec);
+        std::string source = f.source;
+        entries.push_back({f.stored, format(text_packed_as, f.stored.c_str(), f.source.c_str()), size,
+                           [source](uint64_t offset, size_t n, unsigned char* out) {
+                               std::ifstream in(source, std::ios::binary);
+                               return !source.empty() && in.seekg(std::streamoff(offset)) &&
+                                      in.read(reinterpret_cast<char*>(out), std::streamsize(n));
+                           }});
+    }
+    for (const std::string& warning : class_path_warnings(jars, entries, windows)) tell(text_warning, warning);
+}
+
 // The output must not be one of the inputs: writing it would replace the
 // input. Compared by identity, so that other spellings of a path, links
 // and hard links are caught too.
@@ -353,12 +506,37 @@ std::string check_output(const pack_request& request, const std::vector<pack_fil
     for (const pack_file& f : files)
         if (!f.source.empty()) inputs.push_back(f.source);
     inputs.insert(inputs.end(), request.payloads.begin(), request.payloads.end());
+    inputs.insert(inputs.end(), request.arg_files.begin(), request.arg_files.end());
+    if (!request.icon.empty()) inputs.push_back(request.icon);
     for (const std::string& input : inputs)
         if (fs::equivalent(input, request.out, ec)) return format(text_out_is_input, request.out.c_str(), input.c_str());
     return "";
 }
 
 }  // namespace
+
+bytes own_file(const std::string& stored)
+{
+    if (stored == boot_jar_name) return stored_zip(boot_class_name, boot_class_bytes, boot_class_size);
+    return bytes(boot_class_bytes, boot_class_bytes + boot_class_size);
+}
+
+std::string launch_problem(const char* vars, bool standard_boot)
+{
+    bool present;
+    std::string main = value_of(vars, "main", present);
+    if (standard_boot && main.empty()) return text_no_main;
+    std::string mx = value_of(vars, "mx", present), megabytes;
+    if (present && (!mx_megabytes(mx, megabytes) || mx.find_first_not_of("0123456789") != std::string::npos))
+        return format(text_bad_mx, mx.c_str(), mx.c_str(), mx_least, mx_most);
+    std::string jop = value_of(vars, "jop", present);
+    return jop_problem(jop);
+}
+
+void tell(const char* kind, const std::string& text)
+{
+    fprintf(stderr, "%s: %s: %s\n", pack_name, kind, text.c_str());
+}
 
 const char* windows_name_problem(const std::string& stored)
 {
@@ -378,7 +556,7 @@ const char* windows_name_problem(const std::string& stored)
         }
         if (name.back() == '.' || name.back() == ' ') return text_why_dot_blank;
         // A device name stays a device whatever extension follows it.
-        std::string base = path_key(name.substr(0, name.find('.')));
+        std::string base = path_key(name.substr(0, name.find('.')), true);
         while (!base.empty() && base.back() == ' ') base.pop_back();
         bool device = std::find(std::begin(devices), std::end(devices), base) != std::end(devices);
         if (base.size() == 4 && (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
@@ -448,10 +626,14 @@ std::string format(const char* fmt, ...)
     return text;
 }
 
-bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error)
+bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error, uint64_t limit)
 {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+    if (size >= 0 && uint64_t(size) > limit) {
+        error = format(text_too_large_input, path.c_str(), (unsigned long long)size, (unsigned long long)limit);
+        return false;
+    }
     if (size >= 0) {
         data.resize(size_t(size));
         in.seekg(0);
@@ -467,8 +649,14 @@ std::string pack(const pack_request& request)
     std::string error = check_name(text_display_name, display);
     if (error.empty()) error = check_name(text_exe_name, fs::path(request.out).filename().string());
     if (!error.empty()) return error;
+    uint64_t stub_size = 0;
+    bytes stub;
+    size_t block = 0;
+    if (!input_size(request.stub, stub_size, error) || !(error = load_stub(request, stub, block)).empty())
+        return error;
+    const bool windows = windows_image(stub.data(), stub.size());
 
-    std::set<std::string> stored;
+    std::map<std::string, std::string> stored;  // path key -> source
     std::vector<pack_file> files = request.files;
     if (request.boot && request.fast_start)
         files.insert(files.begin(), {"", boot_jar_name, true});
@@ -479,11 +667,14 @@ std::string pack(const pack_request& request)
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
             return format(text_jar_separator, f.source.c_str());
-        if (!(error = check_stored(f)).empty()) return error;
-        if (!stored.insert(path_key(f.stored)).second)
-            return format(f.source.empty() ? text_boot_taken : text_duplicate_path, f.stored.c_str());
+        if (!(error = check_stored(f, windows)).empty()) return error;
+        auto taken = stored.emplace(path_key(f.stored, windows), f.source);
+        if (!taken.second && (f.source.empty() || taken.first->second.empty()))
+            return format(text_boot_taken, f.stored.c_str());
+        if (!taken.second)
+            return format(text_duplicate_path, taken.first->second.c_str(), f.source.c_str(), f.stored.c_str());
     }
-    if (!(error = check_nesting(files)).empty()) return error;
+    if (!(error = check_nesting(files, windows)).empty()) return error;
     std::string vars;
     if (!(error = check_vars(request, files, vars)).empty()) return error;
 
@@ -508,9 +699,7 @@ std::string pack(const pack_request& request)
 
     // Lay the sections out first: every length and offset must stay a
     // signed 32-bit number before a byte is written.
-    uint64_t stub_size = 0;
-    if (!input_size(request.stub, stub_size, error)) return error;
-    uint64_t end = stub_size;
+    uint64_t end = stub.size();
     for (const section_plan& s : plan) end = (end + 15) / 16 * 16 + uint64_t(section_header_size) + s.payload;
     // The scan examines a header only when at least one byte follows it, so
     // an empty last payload gets one byte of trailing data.
@@ -518,10 +707,9 @@ std::string pack(const pack_request& request)
     if (end + trailing_byte > uint64_t(INT32_MAX))
         return format(text_too_large, (unsigned long long)(end + trailing_byte));
 
-    bytes stub;
-    if (!(error = prepare_stub(request, display, uint32_t(plan.size()), uint32_t(end), stub)).empty()) return error;
-    if (stub.size() != stub_size) return format(text_changed, request.stub.c_str());
+    fill_block(request, display, uint32_t(plan.size()), uint32_t(end), &stub[block]);
     if (!(error = check_output(request, files)).empty()) return error;
     if (!(error = apply_resources(request, stub)).empty()) return error;
+    warn_class_path(vars, files, windows);
     return write_output(request, stub, plan, vars, trailing_byte);
 }

@@ -1,6 +1,7 @@
 // Writing and inspecting packaged executables.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -32,6 +33,7 @@ struct pack_request {
     // Fast start: the key faststart, and the standard boot class in a jar
     // of its own, first in the jars value.
     bool fast_start = false;
+    std::vector<std::string> arg_files;  // the @FILE inputs, which the output must not replace
 };
 
 // The jar that holds the standard boot class in a fast-start package.
@@ -39,6 +41,11 @@ const char* const boot_jar_name = "glimvaneboot.jar";
 // A zip of one stored (uncompressed) entry, the same bytes for the same
 // input: no time stamp, no extra field.
 std::vector<unsigned char> stored_zip(const std::string& name, const unsigned char* data, size_t size);
+
+// The contents of a file the packer carries itself, stored as
+// glimvaneboot.class or boot_jar_name: the standard boot class, alone or in
+// its jar.
+std::vector<unsigned char> own_file(const std::string& stored);
 
 // Writes the packaged executable; an empty text on success, otherwise why
 // the input was refused or the file could not be written.
@@ -57,6 +64,23 @@ const size_t stored_path_limit = launcher_path_limit - typical_temp_folder - 1;
 // Inputs are copied through a buffer of this size, never held whole.
 const size_t io_buffer_size = 1 << 20;
 
+// A stub or icon larger than this is refused before it is read.
+const uint64_t stub_size_limit = 16 << 20;
+
+// A Windows image begins with the DOS header's "MZ".
+inline bool windows_image(const unsigned char* image, size_t size)
+{
+    return size >= 2 && image[0] == 'M' && image[1] == 'Z';
+}
+
+// Why the launcher or the standard boot class (when `standard_boot`) would
+// fail to start with this Vars text, with what to do; empty when it starts.
+std::string launch_problem(const char* vars, bool standard_boot);
+
+// A line on standard error that does not stop the pack: `kind` is
+// text_note or text_warning.
+void tell(const char* kind, const std::string& text);
+
 // Why Windows cannot hold a stored path (a reserved device name with any
 // extension, one of <>:"|?* or a control character, a name ending in a dot
 // or a blank, an empty name or a trailing separator), or null.
@@ -64,5 +88,7 @@ const char* windows_name_problem(const std::string& stored);
 
 // printf into a std::string.
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-// The whole file, or false with the system's reason in `error`.
-bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error);
+// The whole file, or false with the system's reason in `error`; a file
+// over `limit` bytes is refused before it is read.
+bool read_file(const std::string& path, std::vector<unsigned char>& data, std::string& error,
+               uint64_t limit = stub_size_limit);

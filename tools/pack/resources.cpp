@@ -16,6 +16,8 @@ const uint32_t rt_icon = 3, rt_rcdata = 10, rt_group_icon = 14, rt_version = 16,
 const char* const room_name = "GLIMVANE_ROOM";
 const char* const levels[] = {"asInvoker", "highestAvailable", "requireAdministrator"};
 const size_t text_limit = 255;  // bytes of a version information text
+// An icon larger than the room reserved for it cannot fit: refused unread.
+const uint64_t icon_size_limit = 1 << 20;
 
 uint32_t get16(const bytes& b, size_t at)
 {
@@ -312,6 +314,36 @@ bool set_level(bytes& image, size_t at, size_t size, const std::string& level)
 
 }  // namespace
 
+bool signature_table(const unsigned char* image, size_t size, uint32_t& offset, uint32_t& length, size_t& entry)
+{
+    bytes b(image, image + size);
+    if (!windows_image(image, size) || size < 64) return false;
+    size_t nt = get32(b, 0x3C);
+    if (nt + 24 > size || memcmp(&b[nt], "PE\0\0", 4) != 0) return false;
+    uint32_t magic = get16(b, nt + 24);
+    size_t directories = nt + 24 + (magic == 0x20B ? 112 : 96);
+    const uint32_t security = 4;  // the fifth data directory
+    entry = directories + 8 * security;
+    if ((magic != 0x10B && magic != 0x20B) || get32(b, directories - 4) <= security || entry + 8 > size) return false;
+    offset = get32(b, entry);
+    length = get32(b, entry + 4);
+    return offset != 0 && length != 0;
+}
+
+std::string remove_signature(std::vector<unsigned char>& image, const std::string& stub, bool& removed)
+{
+    uint32_t offset, length;
+    size_t entry;
+    removed = signature_table(image.data(), image.size(), offset, length, entry);
+    if (!removed) return "";
+    // Signing appends the table at the end; cut there, the entry cleared.
+    if (uint64_t(offset) + length != image.size()) return format(text_signature_inside, stub.c_str());
+    image.resize(offset);
+    put32(image, entry, 0);
+    put32(image, entry + 4, 0);
+    return "";
+}
+
 bool is_resource_option(const std::string& option)
 {
     return option == "--icon" || option == "--version-info" || option == "--execution-level";
@@ -401,7 +433,7 @@ std::string apply_resources(const pack_request& request, std::vector<unsigned ch
     if (!request.icon.empty()) {
         bytes ico;
         std::string error;
-        if (!read_file(request.icon, ico, error)) return error;
+        if (!read_file(request.icon, ico, error, icon_size_limit)) return error;
         std::vector<std::pair<size_t, size_t>> images;
         if (!(error = read_icon(ico, slots.size(), images)).empty())
             return format(text_bad_icon, request.icon.c_str(), error.c_str());

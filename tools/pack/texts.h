@@ -41,11 +41,17 @@ const char* const text_usage =
     "\n"
     "Options take their value as the next word or after \"=\" (--out=app.exe).\n"
     "Stored paths are relative, at most 158 bytes long (the launcher's limit of 259\n"
-    "bytes for a full path less a temp folder of up to 100 bytes), and hold names\n"
-    "that Windows can hold: no \"..\", no con, prn, aux, nul, com1-com9 or\n"
-    "lpt1-lpt9 (with any extension), none of <>:\"|?* or control characters, no\n"
-    "name ending in a dot or a blank, no empty name or trailing separator, and no\n"
-    "file stored below another file's name. The output must not be an input.\n"
+    "bytes for a full path less a temp folder of up to 100 bytes), without \"..\",\n"
+    "an empty name or a trailing separator, and no file stored below another\n"
+    "file's name. For a Windows stub they hold names that Windows can hold: no\n"
+    "con, prn, aux, nul, com1-com9 or lpt1-lpt9 (with any extension), none of\n"
+    "<>:\"|?* or control characters, no name ending in a dot or a blank. --dir\n"
+    "stores a linked file under the link's name and follows links to folders; a\n"
+    "loop is refused. The output must not be an input, an @FILE or the --icon.\n"
+    "\n"
+    "A package that would fail at launch is refused: --main is needed for the\n"
+    "standard boot class, mx is whole megabytes (1g and 512m are converted), and\n"
+    "a jop option with blanks is quoted whole: \"-Dapp.title=My App\".\n"
     "\n"
     "Every package holds the standard boot class, stored as glimvaneboot.class at the\n"
     "root of the temp folder. It starts the class named by --main, passing it the\n"
@@ -75,6 +81,26 @@ const char* const text_bad_key = "--var '%s': the key must be non-empty and hold
 const char* const text_bad_value = "--var '%s': the value must hold no line feed";
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
 const char* const text_duplicate_key = "the key '%s' is given twice";
+const char* const text_duplicate_key_writer =
+    "the key '%s' is given twice: %s writes it already; leave out --var %s=... or that option";
+const char* const text_writer_packer = "the packer";
+const char* const text_no_main =
+    "the package names no main class, so the standard boot class would end with error 50: give --main CLASS "
+    "(or --no-boot and a boot class of your own)";
+const char* const text_bad_mx =
+    "mx=%s: the launcher would pass -Xmx%sm, which the VM refuses (error 12); give the heap as a whole number "
+    "of megabytes from %llu to %llu, such as --var mx=512 (1g or 512m are converted)";
+const char* const text_mx_converted = "--var mx=%s is written as mx=%s: the launcher takes megabytes";
+const char* const text_jop_inner_quote =
+    "jop: in '%s' a quote stands inside the option, where the launcher keeps it and cuts the option at "
+    "the next blank; put the quotes around the whole option: \"-Dapp.title=My App\"";
+const char* const text_jop_after_quote =
+    "jop: in '%s' text follows the closing quote, and the launcher makes it an option of its own; put "
+    "the closing quote at the end of the option";
+const char* const text_jop_unclosed =
+    "jop: the quote that begins '%s' is never closed, so the launcher makes the rest one option; close it "
+    "at the end of the option";
+const char* const text_jop_too_many = "jop: %d options; the launcher passes at most 95 to the VM";
 const char* const text_faststart_var = "--var faststart=...: use --fast-start, which also puts the boot class in a jar";
 const char* const text_hidden_key =
     "the launcher or the boot class looks up '%s=' and would find it inside another line first; "
@@ -82,33 +108,66 @@ const char* const text_hidden_key =
 const char* const text_bad_path =
     "'%s' (from '%s'): the stored path must be relative, without a drive letter or a \"..\" part";
 const char* const text_path_too_long =
-    "'%s' (from '%s'): the stored path is %d bytes long; at most %d fit below a temp folder of 100 bytes";
-const char* const text_windows_name = "'%s' (from '%s'): Windows cannot hold this path: %s";
+    "'%s' (from '%s'): the stored path is %d bytes long; at most %d fit below a temp folder of 100 bytes: store it "
+    "under a shorter path with SRC=REL";
+const char* const text_windows_name =
+    "'%s' (from '%s'): Windows cannot hold this path: %s; store it under another name with SRC=REL";
+const char* const text_trailing_separator =
+    "'%s' (from '%s'): the stored path ends in a separator and names no file; give it a file name";
 const char* const text_why_device = "a name is a reserved device name";
 const char* const text_why_character = "a name holds one of <>:\"|?*";
 const char* const text_why_control = "a name holds a control character";
 const char* const text_why_dot_blank = "a name ends in a dot or a blank";
 const char* const text_why_trailing = "it ends in a separator";
 const char* const text_reserved_name =
-    "'%s' (from '%s'): names beginning with '%s' are the launcher's own in the temp folder";
-const char* const text_empty_name = "'%s' (from '%s'): the stored path holds two separators in a row";
+    "'%s' (from '%s'): names beginning with '%s' are the launcher's own in the temp folder: store it under another "
+    "name with SRC=REL";
+const char* const text_empty_name =
+    "'%s' (from '%s'): the stored path holds two separators in a row; leave one out";
 const char* const text_jar_dot =
     "--jar '%s' (from '%s'): a jar stored under a name beginning with \".\" is looked up beside the "
     "executable, not in the package; store it under another name with --jar SRC=REL";
-const char* const text_below_file = "'%s' (from '%s') would be stored below the file '%s'";
+const char* const text_below_file =
+    "'%s' (from '%s') would be stored below the file '%s'; store one of them under another name with SRC=REL";
 const char* const text_out_is_input = "the output '%s' is the input '%s'; choose another --out";
+const char* const text_too_large_input =
+    "'%s' is %llu bytes long, more than a stub or an icon can be (at most %llu): check that it is the right file";
+const char* const text_signature_removed =
+    "the stub '%s' is signed; the package leaves its signature out, since packing breaks it: sign the "
+    "package after packing it";
+const char* const text_signature_inside =
+    "the stub '%s' is signed, with data after its signature: start from the unsigned stub";
+const char* const text_dir_loop =
+    "--dir '%s': '%s' links to '%s', a folder that holds the link, so the walk would never end; remove the "
+    "link or pack a folder it does not lead back into";
+const char* const text_dir_link_out = "--dir '%s': '%s' links to '%s', outside the folder; its content is packed";
+const char* const text_dir_dangling = "--dir '%s': '%s' is a link to nothing; it is left out";
+const char* const text_dir_special = "--dir '%s': '%s' is neither a file nor a folder; it is left out";
+const char* const text_class_path_absolute =
+    "%s: its manifest's Class-Path names '%s', outside the package, which the running package loads "
+    "from the user's machine, not from the packed copy; pack that file and make the entry relative to the jar";
+const char* const text_class_path_missing =
+    "%s: its manifest's Class-Path names '%s', which the package does not hold; pack that file under that "
+    "name beside the jar, or remove the entry";
+const char* const text_packed_as = "'%s' (from '%s')";
+const char* const text_note = "note";
+const char* const text_warning = "warning";
 const char* const text_cannot_list = "cannot list the folder '%s': %s";
 const char* const text_empty_dir = "the folder '%s' holds no file";
-const char* const text_jar_separator = "--jar '%s': the file name must hold no ';' or line feed";
-const char* const text_duplicate_path = "two files would be stored as '%s'";
+const char* const text_jar_separator =
+    "--jar '%s': the stored name must hold no ';' or line feed; store it under another with --jar SRC=REL";
+const char* const text_duplicate_path =
+    "'%s' and '%s' would both be stored as '%s'; store one of them under another name with SRC=REL";
 const char* const text_boot_taken =
     "a packed file would replace the standard boot class '%s': pack with --no-boot to bring your own";
 const char* const text_no_marker =
-    "'%s' holds no configuration block: it is not a glimvane launcher stub";
+    "'%s' holds no configuration block: it is not a glimvane launcher stub; give --stub glimvane, "
+    "glimvane-x86.exe or glimvane-x64.exe";
 const char* const text_two_markers =
     "'%s' holds the configuration block marker %d times: cannot tell which is the block";
 const char* const text_already_packed = "'%s' is already a packaged executable; start from a bare stub";
-const char* const text_too_large = "the output would be %llu bytes long; the limit is 2147483647";
+const char* const text_too_large =
+    "the output would be %llu bytes long; the limit is 2147483647: pack fewer or smaller files";
 const char* const text_changed = "'%s' changed while it was being packed";
 const char* const text_cannot_write = "cannot write '%s': %s";
 const char* const text_error_prefix = "glimvane-pack: %s\n";
@@ -125,6 +184,10 @@ const char* const text_inspect_no_nul = "    (the Vars text has no ending NUL)\n
 const char* const text_inspect_trailing = "trailing data: %lld bytes after the last section\n";
 const char* const text_inspect_ok = "ok: the file would launch\n";
 const char* const text_inspect_error = "error: %s\n";
+const char* const text_inspect_warning = "warning: %s\n";
+const char* const text_inspect_signature =
+    "the stub's signature lies inside the package and no longer matches it; pack again with this packer, "
+    "which leaves it out, and sign the package after packing it";
 
 // Windows resources.
 const char* const text_usage_windows =

@@ -18,7 +18,9 @@
 #include <csignal>
 #include <cstring>
 #include <random>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -268,6 +270,8 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
     const std::string in_stub = (in / "stub").string();
     fs::copy_file(stub, in_stub);
     fs::create_directories(in / "void");
+    write_text(in / "args.txt", "--jar\n" + (in / "app.jar").string() + "\n");
+    write_text(in / "my.ico", "not an icon");
     const std::string o = out.string();
     const std::string jar = (in / "app.jar").string();
     struct refuse_case {
@@ -294,7 +298,9 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"fast start as a bare key", {"--stub", stub, "--out", o, "--var", "faststart=1"}, 1, "use --fast-start"},
         {"path leaving the temp folder", {"--stub", stub, "--out", o, "--file", jar + "=../x.jar"}, 1, "must be relative"},
         {"absolute path", {"--stub", stub, "--out", o, "--file", jar + "=/x.jar"}, 1, "must be relative"},
-        {"two files stored alike", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=APP.JAR"}, 1, "stored as"},
+        {"two files stored alike", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=lib/../app.jar"}, 1,
+         "must be relative"},
+        {"two files stored as one", {"--stub", stub, "--out", o, "--jar", jar, "--file", jar + "=app.jar"}, 1, "stored as"},
         {"stub without the marker", {"--stub", no_marker.string(), "--out", o}, 1, "not a glimvane launcher stub"},
         {"stub with the marker twice", {"--stub", twice.string(), "--out", o}, 1, "2 times"},
         {"beyond 2^31 bytes", {"--stub", stub, "--out", o, "--payload", huge.string()}, 1, "limit is 2147483647"},
@@ -308,18 +314,42 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
          "is the input '" + in_stub},
         {"a missing argument file", {"@" + (in / "nope.txt").string()}, 2, "nope.txt"},
         {"an empty folder", {"--stub", stub, "--out", o, "--dir", (in / "void").string()}, 2, "holds no file"},
+        {"no main class for the standard boot class", {"--stub", stub, "--out", o, "--jar", jar}, 1, "give --main CLASS"},
+        {"an empty main class", {"--stub", stub, "--out", o, "--var", "main="}, 1, "give --main CLASS"},
+        {"a heap the VM refuses", {"--stub", stub, "--out", o, "--var", "mx=abc"}, 1, "-Xmxabcm, which the VM refuses"},
+        {"a heap below the VM's least", {"--stub", stub, "--out", o, "--var", "mx=2"}, 1, "such as --var mx=512"},
+        {"a heap in kilobytes", {"--stub", stub, "--out", o, "--var", "mx=524288k"}, 1, "whole number of megabytes"},
+        {"a quote inside a jop option", {"--stub", stub, "--out", o, "--var", "jop=-Xss2m -Dapp.title=\"My App\""}, 1,
+         "in '-Dapp.title=\"My App\"' a quote stands inside"},
+        {"text after a jop option's closing quote", {"--stub", stub, "--out", o, "--var", "jop=\"-Da=b c\"d"}, 1,
+         "text follows the closing quote"},
+        {"a jop quote never closed", {"--stub", stub, "--out", o, "--var", "jop=-Xss2m \"-Da=b"}, 1, "never closed"},
+        {"--jar and --var jars", {"--stub", stub, "--out", o, "--jar", jar, "--var", "jars=x.jar"}, 1,
+         "--jar writes it already"},
+        {"the output is the argument file", {"--stub", stub, "--out", (in / "args.txt").string(), "@" + (in / "args.txt").string()},
+         1, "is the input '" + (in / "args.txt").string()},
+        {"the output is the icon", {"--stub", stub, "--out", (in / "my.ico").string(), "--icon", (in / "my.ico").string()}, 1,
+         "is the input '" + (in / "my.ico").string()},
+        {"a stub too large to be one", {"--stub", huge.string(), "--out", o}, 1, "more than a stub or an icon can be"},
     };
     for (const refuse_case& c : cases) {
-        run_result r = run_pack(c.args);
+        std::vector<std::string> args = c.args;
+        // A main class, unless the case is about it.
+        bool main = c.message.find("main") != std::string::npos ||
+                    std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.find("main") != std::string::npos; });
+        if (!main && std::find(args.begin(), args.end(), "--out") != args.end()) args.insert(args.end(), {"--main", "M"});
+        run_result r = run_pack(args);
         EXPECT_EQ(r.exit_code, c.exit_code) << c.name << "\n" << r.err;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << "\n" << r.err;
         EXPECT_TRUE(fs::is_empty(out.parent_path())) << c.name << ": nothing written";
     }
     EXPECT_EQ(read_text(in / "app.jar"), random_text(5000, 1)) << "the inputs are untouched";
+    EXPECT_EQ(read_text(in / "my.ico"), "not an icon");
+    EXPECT_EQ(read_text(in / "args.txt"), "--jar\n" + (in / "app.jar").string() + "\n");
     EXPECT_EQ(read_text(in_stub), read_text(stub));
 
     pack_app();
-    run_result r = run_pack({"--stub", o, "--out", (scratch.path / "re.bin").string()});
+    run_result r = run_pack({"--stub", o, "--out", (scratch.path / "re.bin").string(), "--main", "M"});
     EXPECT_EQ(r.exit_code, 1);
     EXPECT_NE(r.err.find("already a packaged executable"), std::string::npos) << r.err;
 }
@@ -445,9 +475,9 @@ struct launch_place {
         write_text(outside / "keep.txt", "kept");
     }
     // The launcher's exit code for the package, 0 when it got through the
-    // extraction to the Java side: these packages name no main class, so the
-    // standard boot class ends with 50, or, left out of a crafted package,
-    // the VM finds no boot class (13). The temp folder must go and nothing
+    // extraction to the Java side: these packages hold no main class, so the
+    // standard boot class ends with 51 (or 50 when none is named), or, left
+    // out of a crafted package, the VM finds no boot class (13). The temp folder must go and nothing
     // outside it may change.
     int launches = 0;
     // A fresh place for each: the removal child of the last launch may
@@ -465,7 +495,7 @@ struct launch_place {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         EXPECT_TRUE(fs::is_empty(tmp)) << "the temp folder is removed";
         EXPECT_EQ(read_text(outside / "keep.txt"), "kept");
-        return r.exit_code == 50 || r.exit_code == 13 ? 0 : r.exit_code;
+        return r.exit_code == 50 || r.exit_code == 51 || r.exit_code == 13 ? 0 : r.exit_code;
     }
 };
 
@@ -475,6 +505,7 @@ struct name_case {
     const char* refusal;  // what glimvane-pack says; null: it packs
     int posix_launch;     // the linux launcher's exit code; -1: depends on the temp folder
     bool windows_ok;      // inspect calls a Windows package with these names good
+    bool windows_only;    // the refusal is for Windows stubs: a Linux stub packs and launches it
 };
 
 TEST(PackInspectLauncher, AgreeOnEveryStoredName)
@@ -489,21 +520,23 @@ TEST(PackInspectLauncher, AgreeOnEveryStoredName)
         {"a stored path of 250 bytes", {p250}, "250 bytes long", 41, false},
         {"a path leaving the folder", {"../x"}, "must be relative", 41, false},
         {"a file below another file", {"f1", "f1/f2"}, "below the file 'f1'", 41, false},
-        {"a file where another file needs a folder", {"F1/f2", "f1"}, "below the file 'F1'", 0, false},
+        {"a file where another file needs a folder, in another case", {"F1/f2", "f1"}, "below the file 'F1'", 0, false,
+         true},
         {"a folder where another file stands", {"f1/f2", "f1"}, "below the file 'f1'", 41, false},
         {"a trailing separator", {"dir/"}, "ends in a separator", 41, false},
         {"two separators in a row", {"a//b"}, "two separators in a row", 0, true},
-        {"a device name", {"con"}, "reserved device name", 0, false},
-        {"a device name with extensions", {"lib/Aux.tar.gz"}, "reserved device name", 0, false},
-        {"a numbered device name", {"LPT9.txt"}, "reserved device name", 0, false},
-        {"a reserved character", {"a<b"}, "one of <>:", 0, false},
-        {"a colon", {"x/a:b"}, "one of <>:", 0, false},
-        {"a control character", {"a\x01" "b"}, "control character", 0, false},
-        {"a name ending in a dot", {"sub./x"}, "ends in a dot or a blank", 0, false},
-        {"a name ending in a blank", {"name "}, "ends in a dot or a blank", 0, false},
+        {"a device name", {"con"}, "reserved device name", 0, false, true},
+        {"a device name with extensions", {"lib/Aux.tar.gz"}, "reserved device name", 0, false, true},
+        {"a numbered device name", {"LPT9.txt"}, "reserved device name", 0, false, true},
+        {"a reserved character", {"a<b"}, "one of <>:", 0, false, true},
+        {"a colon", {"x/a:b"}, "one of <>:", 0, false, true},
+        {"a control character", {"a\x01" "b"}, "control character", 0, false, true},
+        {"a name ending in a dot", {"sub./x"}, "ends in a dot or a blank", 0, false, true},
+        {"a name ending in a blank", {"name "}, "ends in a dot or a blank", 0, false, true},
         // The launcher marks each run folder with this file of its own.
         {"the launcher's owner mark", {".glimvane-owner"}, "are the launcher's own", 0, true},
-        {"a name beginning with the mark's, in any case", {"lib/.Glimvane-Owner.new"}, "are the launcher's own", 0, true},
+        {"a name beginning with the mark's, in another case", {"lib/.Glimvane-Owner.new"}, "are the launcher's own", 0,
+         true, true},
     };
     scratch_dir scratch;
     fs::path src = scratch.path / "src.bin";
@@ -514,22 +547,29 @@ TEST(PackInspectLauncher, AgreeOnEveryStoredName)
     launch_place place;
     const bool windows = *GLIMVANE_WIN64_STUB && fs::exists(GLIMVANE_WIN64_STUB);
     for (const name_case& c : cases) {
-        std::vector<std::string> args{"--stub", GLIMVANE_STUB, "--out", out.string()};
+        std::vector<std::string> files_args;
         std::vector<crafted_file> files;
         for (const std::string& stored : c.stored) {
-            args.insert(args.end(), {"--file", src.string() + "=" + stored});
+            files_args.insert(files_args.end(), {"--file", src.string() + "=" + stored});
             files.push_back({stored, "contents"});
         }
-        run_result packed = run_pack(args);
-        EXPECT_EQ(packed.exit_code, c.refusal ? 1 : 0) << c.name << "\n" << packed.err;
-        if (c.refusal) {
-            EXPECT_NE(packed.err.find(c.refusal), std::string::npos) << c.name << "\n" << packed.err;
-            EXPECT_NE(packed.err.find("(from '" + src.string() + "')"), std::string::npos) << c.name << ": names the input";
-            EXPECT_FALSE(fs::exists(out)) << c.name;
-        } else {
-            EXPECT_EQ(place.launch(read_bytes(out)), 0) << c.name << ": what the packer writes launches";
+        for (const char* stub : {GLIMVANE_STUB, GLIMVANE_WIN64_STUB}) {
+            const bool on_windows = stub != std::string(GLIMVANE_STUB);
+            if (on_windows && !windows) continue;
+            std::vector<std::string> args{"--stub", stub, "--out", out.string(), "--main", "x"};
+            args.insert(args.end(), files_args.begin(), files_args.end());
+            const char* refusal = c.windows_only && !on_windows ? nullptr : c.refusal;
+            run_result packed = run_pack(args);
+            EXPECT_EQ(packed.exit_code, refusal ? 1 : 0) << c.name << " " << stub << "\n" << packed.err;
+            if (refusal) {
+                EXPECT_NE(packed.err.find(refusal), std::string::npos) << c.name << "\n" << packed.err;
+                EXPECT_NE(packed.err.find("(from '" + src.string() + "')"), std::string::npos) << c.name << ": names the input";
+                EXPECT_FALSE(fs::exists(out)) << c.name;
+            } else if (!on_windows) {
+                EXPECT_EQ(place.launch(read_bytes(out)), 0) << c.name << ": what the packer writes launches";
+            }
+            fs::remove(out);
         }
-        fs::remove(out);
 
         // The same package, written without the packer's checks.
         write_bytes(crafted, craft(GLIMVANE_STUB, "main=x\n", files));
@@ -604,7 +644,8 @@ TEST(PackInterrupted, ASignalOrAFullDiskLeavesNoTemporaryFile)
     fs::create_directories(folder);
     fs::path out = folder / "app";
     for (int signal : {SIGINT, SIGTERM}) {
-        std::vector<std::string> argv{GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", out.string(), "--jar", big.string()};
+        std::vector<std::string> argv{GLIMVANE_PACK, "--stub", GLIMVANE_STUB, "--out", out.string(), "--jar", big.string(),
+                                      "--main", "M"};
         std::vector<char*> args;
         for (std::string& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
@@ -622,7 +663,7 @@ TEST(PackInterrupted, ASignalOrAFullDiskLeavesNoTemporaryFile)
     }
     // A file-size limit stands in for a full disk: writes fail with EFBIG.
     std::string command = "trap '' XFSZ; ulimit -f 8192; exec '" + std::string(GLIMVANE_PACK) + "' --stub '" +
-                          GLIMVANE_STUB + "' --out '" + out.string() + "' --jar '" + big.string() + "'";
+                          GLIMVANE_STUB + "' --out '" + out.string() + "' --main M --jar '" + big.string() + "'";
     run_result r = run_program({"/bin/sh", "-c", command});
     EXPECT_EQ(r.exit_code, 1) << r.err;
     EXPECT_NE(r.err.find("cannot write '" + out.string() + "'"), std::string::npos) << r.err;
@@ -649,7 +690,7 @@ TEST(PackOptions, ArgumentFilesFoldersAndRenamedJars)
     }
     write_text(scratch.path / "args.txt", lines);
     fs::path out = scratch.path / "app";
-    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "@" + (scratch.path / "args.txt").string(),
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M", "@" + (scratch.path / "args.txt").string(),
                              "--dir", (in / "libs").string(), "--dir", (in / "libs").string() + "=native/x"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     r = run_pack({"inspect", out.string()});
@@ -660,6 +701,181 @@ TEST(PackOptions, ArgumentFilesFoldersAndRenamedJars)
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     launch_place place;
     EXPECT_EQ(place.launch(read_bytes(out)), 0);
+}
+
+// ---- links, launch checks and warnings ------------------------------------------------
+
+// A tree like the distribution's doc trees: a file link inside, a folder
+// link inside, a file link and a folder link leaving the tree.
+TEST(PackLinks, DirStoresLinksUnderTheirOwnNamesAndRefusesALoop)
+{
+    scratch_dir scratch;
+    fs::path tree = scratch.path / "share" / "demo", licenses = scratch.path / "share" / "licenses";
+    write_text(tree / "doc" / "r.txt", "readme");
+    write_text(tree / "lib" / "a.so", "native");
+    write_text(licenses / "Apache-2.0", "license");
+    write_text(licenses / "more" / "NOTICE", "notice");
+    fs::create_symlink("r.txt", tree / "doc" / "alias.txt");
+    fs::create_directory_symlink("../lib", tree / "doc" / "libs");
+    fs::create_symlink("../../licenses/Apache-2.0", tree / "doc" / "copyright");
+    fs::create_directory_symlink("../../licenses/more", tree / "doc" / "more");
+    fs::create_symlink("nowhere", tree / "doc" / "dangling");
+    fs::create_symlink(tree / "doc" / "r.txt", scratch.path / "link.txt");
+    fs::path out = scratch.path / "app";
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M", "--dir", tree.string(),
+                             "--file", (scratch.path / "link.txt").string()});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("'doc/copyright' links to '" + fs::canonical(licenses / "Apache-2.0").string() +
+                         "', outside the folder; its content is packed"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("'doc/more' links to '"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'doc/dangling' is a link to nothing; it is left out"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("alias.txt"), std::string::npos) << "a link inside the tree needs no word";
+    r = run_pack({"inspect", out.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    for (const char* stored : {"'demo/doc/alias.txt' (6 bytes)", "'demo/doc/r.txt' (6 bytes)",
+                               "'demo/doc/libs/a.so' (6 bytes)", "'demo/lib/a.so' (6 bytes)",
+                               "'demo/doc/copyright' (7 bytes)", "'demo/doc/more/NOTICE' (6 bytes)",
+                               "'link.txt' (6 bytes)"})
+        EXPECT_NE(r.out.find(std::string("file ") + stored), std::string::npos) << stored << "\n" << r.out;
+    launch_place place;
+    EXPECT_EQ(place.launch(read_bytes(out)), 0);
+
+    // A link back into a folder being walked, also by a way round.
+    for (const char* loop : {"..", "../../demo"}) {
+        fs::remove(out);
+        fs::create_directory_symlink(loop, tree / "lib" / "up");
+        r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M", "--dir", tree.string()});
+        EXPECT_EQ(r.exit_code, 2) << r.err;
+        // Met first below doc/libs, the link to lib.
+        EXPECT_NE(r.err.find("'doc/libs/up' links to '" + std::string(loop) + "', a folder that holds the link"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("--dir '" + tree.string() + "'"), std::string::npos) << "names the input";
+        EXPECT_FALSE(fs::exists(out));
+        fs::remove(tree / "lib" / "up");
+    }
+}
+
+TEST(PackChecks, HeapFormsAreConvertedAndInspectJudgesAsThePackerDoes)
+{
+    scratch_dir scratch;
+    fs::path out = scratch.path / "app";
+    for (const auto& form : std::vector<std::pair<std::string, std::string>>{{"1g", "1024"}, {"512M", "512"}, {"384", "384"}}) {
+        run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M", "--var", "mx=" + form.first});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err.find("written as") != std::string::npos, form.first != form.second) << r.err;
+        r = run_pack({"inspect", out.string()});
+        EXPECT_NE(r.out.find("    mx=" + form.second + "\n"), std::string::npos) << r.out;
+    }
+    // Packages written without the packer's checks.
+    const std::string boot(reinterpret_cast<const char*>(boot_class_bytes), boot_class_size);
+    struct judge_case {
+        const char* name;
+        std::string vars;
+        std::vector<crafted_file> files;
+        const char* verdict;
+    };
+    const judge_case cases[] = {
+        {"the standard boot class without a main class", "mx=64\n", {{"glimvaneboot.class", boot}}, "give --main CLASS"},
+        {"a boot class of its own needs none", "mx=64\n", {{"glimvaneboot.class", "own"}}, "ok: the file would launch"},
+        {"mx=1g", "main=M\nmx=1g\n", {}, "-Xmx1gm, which the VM refuses"},
+        {"a jop option cut at its blank", "main=M\njop=-Dt=\"a b\"\n", {}, "a quote stands inside the option"},
+        {"a good one", "main=M\nmx=0512\njop=\"-Dt=a b\" -Xss2m\n", {}, "ok: the file would launch"},
+    };
+    for (const judge_case& c : cases) {
+        write_bytes(out, craft(GLIMVANE_STUB, c.vars, c.files));
+        run_result r = run_pack({"inspect", out.string()});
+        EXPECT_NE(r.out.find(c.verdict), std::string::npos) << c.name << "\n" << r.out;
+    }
+}
+
+// A jar whose manifest reaches outside the package, made by the JDK's jar
+// tool (a deflated manifest).
+TEST(PackChecks, ClassPathLeavingThePackageIsWarnedAtPackTimeAndByInspect)
+{
+    const char* jar_tool = "/usr/lib/jvm/java-17-openjdk-amd64/bin/jar";
+    if (!fs::exists(jar_tool)) GTEST_SKIP() << "no jar tool";
+    scratch_dir scratch;
+    write_text(scratch.path / "manifest.txt",
+               "Class-Path: /usr/share/java/asm.jar lib/dep.jar lib/ missing.jar\n  %2e%2e/above.jar\n");
+    write_text(scratch.path / "x" / "a.txt", "a");
+    fs::path app = scratch.path / "app.jar", dep = scratch.path / "dep.jar";
+    run_result r = run_program({jar_tool, "cfm", app.string(), (scratch.path / "manifest.txt").string(), "-C",
+                                (scratch.path / "x").string(), "a.txt"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    write_text(scratch.path / "dep-manifest.txt", "Class-Path: ../gone.jar\n");
+    r = run_program({jar_tool, "cfm", dep.string(), (scratch.path / "dep-manifest.txt").string(), "-C",
+                     (scratch.path / "x").string(), "a.txt"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    fs::path out = scratch.path / "pkg";
+    r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M", "--jar", app.string(), "--file",
+                  dep.string() + "=lib/dep.jar"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    run_result inspected = run_pack({"inspect", out.string()});
+    EXPECT_EQ(inspected.exit_code, 0) << inspected.out;
+    const std::string from = "'app.jar' (from '" + app.string() + "'): its manifest's Class-Path names ";
+    const std::vector<std::string> warned = {"'/usr/share/java/asm.jar', outside the package", "'missing.jar', which the package does not hold",
+                                             "'../above.jar', which the package does not hold"};
+    for (const std::string& w : warned) {
+        EXPECT_NE(r.err.find("glimvane-pack: warning: " + from + w), std::string::npos) << w << "\n" << r.err;
+        EXPECT_NE(inspected.out.find("warning: 'app.jar': its manifest's Class-Path names " + w), std::string::npos)
+            << w << "\n" << inspected.out;
+    }
+    EXPECT_NE(r.err.find("'lib/dep.jar' (from '" + dep.string() + "'): its manifest's Class-Path names '../gone.jar'"),
+              std::string::npos)
+        << "the jars a Class-Path reaches are read too\n" << r.err;
+    EXPECT_EQ(r.err.find("'lib/dep.jar', which"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("'lib/', which"), std::string::npos) << "a packed folder\n" << r.err;
+}
+
+TEST(PackOutput, TheNextPackRemovesWhatAKilledPackLeftButNotWhatARunningOneWrites)
+{
+    scratch_dir scratch;
+    fs::path out = scratch.path / "app";
+    fs::path stale = scratch.path / ".app.0badc0de.tmp", held = scratch.path / ".app.12345678.tmp",
+             other = scratch.path / ".app2.0badc0de.tmp";
+    for (const fs::path& p : {stale, held, other}) write_text(p, "left");
+    int fd = open(held.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--main", "M"});
+    close(fd);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(held)) << "a pack still writing holds its file";
+    EXPECT_TRUE(fs::exists(other)) << "another output's";
+}
+
+// A signed stub: its signature, which packing breaks, is left out, and the
+// package signs and verifies.
+TEST(PackOutput, ASignedStubLosesItsSignatureAndThePackageSigns)
+{
+    if (!*GLIMVANE_WIN64_STUB || !fs::exists(GLIMVANE_WIN64_STUB) || !fs::exists("/usr/bin/osslsigncode"))
+        GTEST_SKIP() << "no windows-x64 stub or osslsigncode";
+    scratch_dir scratch;
+    const std::string key = (scratch.path / "key.pem").string(), cert = (scratch.path / "cert.pem").string();
+    run_result r = run_program({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                                "/CN=test", "-keyout", key, "-out", cert});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    auto sign = [&](const fs::path& in, const fs::path& signed_file) {
+        return run_program({"/usr/bin/osslsigncode", "sign", "-certs", cert, "-key", key, "-in", in.string(), "-out",
+                            signed_file.string()});
+    };
+    fs::path stub = scratch.path / "glimvane-x64.exe", pkg = scratch.path / "app.exe", signed_pkg = scratch.path / "s.exe";
+    ASSERT_EQ(sign(GLIMVANE_WIN64_STUB, stub).exit_code, 0);
+    r = run_pack({"--stub", stub.string(), "--out", pkg.string(), "--main", "M"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.err.find("the stub '" + stub.string() + "' is signed; the package leaves its signature out"),
+              std::string::npos)
+        << r.err;
+    r = run_pack({"inspect", pkg.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_EQ(r.out.find("warning"), std::string::npos) << r.out;
+    ASSERT_EQ(sign(pkg, signed_pkg).exit_code, 0);
+    r = run_program({"/usr/bin/osslsigncode", "verify", "-CAfile", cert, signed_pkg.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
 }
 
 }  // namespace
