@@ -479,7 +479,7 @@ struct other_account {
     explicit other_account(const std::string& test)
     {
         name = "gv21" + test;
-        run_program({"/usr/sbin/userdel", name});  // a leftover of an aborted run
+        run_program({"/usr/sbin/userdel", "--force", name});  // a leftover of an aborted run
         run_result r = run_program({"/usr/sbin/useradd", "--no-create-home", "--shell", "/bin/sh", name});
         struct passwd* pw = getpwnam(name.c_str());
         made = r.exit_code == 0 && pw;
@@ -488,7 +488,7 @@ struct other_account {
     }
     ~other_account()
     {
-        if (made) run_program({"/usr/sbin/userdel", name});
+        if (made) run_program({"/usr/sbin/userdel", "--force", name});
     }
 
     // The words run as this account.
@@ -657,7 +657,7 @@ TEST(SharedMachine, DumpsGoOnlyIntoRegularFilesOfThisUser)
                                        their_file.string() + "'");
         ASSERT_EQ(planted.exit_code, 0) << planted.err;
         holder = std::make_unique<running_app>(
-            other->as({"/bin/sh", "-c", "exec 3<>'" + their_fifo.string() + "'; echo held; sleep 120"}),
+            other->as({"/bin/sh", "-c", "exec 3<>'" + their_fifo.string() + "'; echo held; exec sleep 120"}),
             std::vector<std::string>{});
         ASSERT_TRUE(holder->wait_for("held\n"));
         refused.insert(refused.end(), {their_link.string(), their_fifo.string(), their_file.string()});
