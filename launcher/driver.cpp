@@ -35,6 +35,9 @@ const size_t path_buffer = 2048;
 const size_t cwd_buffer = 360;
 const size_t system_folders_buffer = 4096;
 const char list_sep_text[] = {os_list_sep, 0};
+// Run ids tried for the temp folder before error 40: one guessable, the
+// others drawn at random.
+const int run_id_tries = 8;
 char default_heap[] = "256";
 char default_minver[] = "1.4";
 char default_maxver[] = "9999";
@@ -247,15 +250,32 @@ void stage_temp_folder(launch_state& launch)
         fail(launch, format_new(text_error_22, temp_folder));
         return;
     }
-    snprintf(run_id, run_id_size, "GV%X%X", unsigned((os_uptime_ms() / 1000) & 0xFFFF),
-             unsigned(os_process_id()));
-    strcat(temp_folder, run_id);  // below 230 + 14 bytes: fits 292
-    log_line(log_temp_folder, temp_folder);
-    if (!os_create_dir(temp_folder)) {
-        temp_folder_foreign = true;
-        fail(launch, format_new(text_error_40, os_last_error(), temp_folder));
-        return;
+    // The first run id is the uptime and the process id. Anyone can guess
+    // that one and take its name first (a folder, a file, a link): a name
+    // that exists already gets a fresh, unpredictable run id of the same
+    // form instead, a few times. The removal child and the control channel
+    // follow the run id in use.
+    size_t path_length = strlen(temp_folder);
+    unsigned high = unsigned((os_uptime_ms() / 1000) & 0xFFFF);
+    unsigned low = unsigned(os_process_id());
+    for (int attempt = 1;; attempt++) {
+        snprintf(run_id, run_id_size, "GV%X%X", high, low);
+        strcpy(temp_folder + path_length, run_id);  // below 230 + 14 bytes: fits 292
+        if (os_create_dir(temp_folder)) break;
+        int error = os_last_error();
+        uint16_t fresh[3];
+        if (error != os_error_exists || attempt == run_id_tries || !os_random(fresh, sizeof fresh)) {
+            log_line(log_temp_folder, temp_folder);
+            // Not this run's folder: it is never removed.
+            temp_folder_foreign = true;
+            fail(launch, format_new(text_error_40, error, temp_folder));
+            return;
+        }
+        log_line(log_temp_folder_taken, temp_folder);
+        high = fresh[0];
+        low = unsigned(fresh[1]) << 16 | fresh[2];
     }
+    log_line(log_temp_folder, temp_folder);
     // Without its mark a folder left by a killed launch is never swept;
     // the launch itself goes on.
     if (!write_owner_mark(temp_folder)) log_line(log_owner_mark_failed, os_last_error());

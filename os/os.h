@@ -34,6 +34,8 @@ extern const char* const os_env_classpath; // "classpath" / "CLASSPATH"
 extern const char* const os_env_library_path;
 // Last error for input the core refuses itself (ERROR_INVALID_DATA / EINVAL).
 extern const int os_error_invalid_data;
+// Last error of a create call whose name exists already (ERROR_ALREADY_EXISTS / EEXIST).
+extern const int os_error_exists;
 // Last error for a write that took fewer bytes than it was given, which the
 // system does not report (ERROR_DISK_FULL / ENOSPC).
 extern const int os_error_disk_full;
@@ -100,6 +102,8 @@ uint32_t os_process_id();
 // be told.
 int os_process_start(uint32_t pid, uint64_t* start);
 void os_sleep_ms(int ms);
+// Fills buf with unpredictable bytes from the system; false when it has none.
+bool os_random(void* buf, size_t size);
 
 // Start body on a new thread at once; the handle is never null on success.
 void* os_start_thread(void (*body)());
@@ -187,6 +191,17 @@ bool os_rename(const char* from, const char* to);
 struct os_file_lock;
 os_file_lock* os_lock_file(const char* path, bool exclusive, bool touch);
 void os_unlock_file(os_file_lock* lock);
+
+// Opens the file of a stack dump for writing, emptied, and returns its
+// descriptor; -1 with the last error set when it cannot be opened or is not
+// a place for a dump. Never follows a link (or reparse point) in the last
+// part of the path and never blocks: it refuses anything that is not a
+// regular file once opened (FIFOs, devices, sockets, consoles, folders), the
+// process's own standard streams (/dev/stdout, /proc/self/fd/N, CON) and,
+// on POSIX, a file of another user.
+int os_open_dump_file(const char* path);
+// Closes a descriptor.
+void os_close_fd(int fd);
 
 // Read-only mapping of a whole file. The three resources stay held after a
 // partial failure until os_unmap_file releases what is held.
@@ -420,23 +435,53 @@ void os_set_thread_priority(os_priority priority);
 
 // ---- 11. named objects (the control channel) ------------------------------------
 
-// Name formats, filled with a run id: the shared block, its lock and the two
-// events ("Local\glimvane-mem-%s"... on Windows, "/glimvane-mem-%s"... on
-// POSIX, where the objects are private to this user: mode 0600).
+// POSIX keeps the named objects as files in a folder that only this user can
+// reach, so that no other account can create, open or list them (Windows
+// names them in the session's own namespace, "Local\..."). Makes `path`
+// such a folder when it is missing (mode 0700); true when it then is a folder
+// itself (no link), owned by the effective user, with no access for group or
+// others. Always false on Windows, which needs no such folder.
+bool os_private_folder(const char* path);
+// This user's folder of named objects into buf (POSIX), made and checked
+// with os_private_folder: $XDG_RUNTIME_DIR/glimvane when XDG_RUNTIME_DIR is a
+// folder of this user's alone, else "glimvane-channels" in the user's state
+// folder ($XDG_STATE_HOME, or $HOME/.local/state, made when missing). Its
+// length; 0 when there is none, and always on Windows.
+size_t os_channel_folder(char* buf, size_t size);
+
+// Name formats, filled with a run id: the shared block, its lock, the two
+// events and the lock that serialises clients ("Local\glimvane-mem-%s"... on
+// Windows; names in os_channel_folder on POSIX).
 extern const char* const os_shared_name_format;
 extern const char* const os_lock_name_format;
 extern const char* const os_start_event_name_format;
 extern const char* const os_end_event_name_format;
+extern const char* const os_client_lock_name_format;
 
-// Creates a shared block of `size` bytes and maps it whole; null when it
-// cannot be made or mapped, or when a block of that name existed already
-// (then *existed is true). POSIX removes the names it created at exit.
-void* os_shared_create(const char* name, size_t size, bool* existed);
-// Maps an existing block of `size` bytes; null when there is none.
-void* os_shared_open(const char* name, size_t size);
-// False when the process that created the block has ended and left it
-// behind (POSIX names outlive their creator, Windows ones do not).
-bool os_shared_alive(const char* name);
+// A shared block of bytes. POSIX: a file of this user read and written by
+// offset, so that a block someone shrank gives a failed copy, never a crash.
+struct os_shared;
+// Creates a block of `size` zero bytes; null when it cannot be made, or when
+// a block of that name existed already (then *existed is true). POSIX removes
+// the names it created at exit.
+os_shared* os_shared_create(const char* name, size_t size, bool* existed);
+// Opens an existing block; null when there is none, or when it is not
+// exactly what a launcher of this user makes (POSIX: a regular file owned by
+// the effective user, of `size` bytes, never through a link).
+os_shared* os_shared_open(const char* name, size_t size);
+// Copies `size` bytes at `offset` out of or into the block; false unless the
+// block still holds all of them.
+bool os_shared_read(os_shared* block, size_t offset, void* buf, size_t size);
+bool os_shared_write(os_shared* block, size_t offset, const void* data, size_t size);
+// Lets the block go. A client holds it only while it copies: a Windows name
+// lives while any process holds it, and then the creator's end goes unseen.
+void os_shared_close(os_shared* block);
+// Whether the process that created the block still holds it: live, ended
+// (the name is gone: it ended and removed its names), or left behind by a
+// process that ended without removing it (POSIX names outlive a killed
+// process; Windows ones end with it, so Windows never reports that).
+enum os_shared_state { OS_SHARED_LIVE, OS_SHARED_ENDED, OS_SHARED_LEFT };
+os_shared_state os_shared_state_of(const char* name);
 // Removes a name left behind by an ended process (no-ops on Windows).
 void os_shared_remove(const char* name);
 void os_sync_remove(const char* name);
@@ -445,12 +490,14 @@ void os_sync_remove(const char* name);
 struct os_sync;
 os_sync* os_lock_create(const char* name);
 os_sync* os_event_create(const char* name);
-// Opens an existing one; null when there is none.
+// Opens an existing one; null when there is none (POSIX: or it is not of
+// this user, or not of its kind).
 os_sync* os_lock_open(const char* name);
 os_sync* os_event_open(const char* name);
 // Waits for the lock or event; `ms` < 0 waits without limit. False on
-// timeout or failure. Windows grants a mutex whose owner died; a POSIX lock
-// (a semaphore) knows no owner, so only a time limit gets past a dead one.
+// timeout or failure. A lock whose holder died is granted (an abandoned
+// Windows mutex; POSIX locks end with their holder), and a lock is held by
+// one at most.
 bool os_sync_wait(os_sync* object, int ms);
 void os_lock_release(os_sync* lock);
 // Sets the event; one waiter takes it, a set event stays set once.

@@ -22,12 +22,12 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <semaphore.h>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -44,6 +44,7 @@ const char* const os_env_path = "PATH";
 const char* const os_env_classpath = "CLASSPATH";
 const char* const os_env_library_path = "LD_LIBRARY_PATH";
 const int os_error_invalid_data = EINVAL;
+const int os_error_exists = EEXIST;
 const int os_error_disk_full = ENOSPC;
 const char* const os_dump_export = "JVM_DumpAllStacks";
 const char* const os_java_program = "bin/java";
@@ -159,6 +160,19 @@ void os_sleep_ms(int ms)
     timespec t{ms / 1000, long(ms % 1000) * 1000000L};
     while (nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
+}
+
+bool os_random(void* buf, size_t size)
+{
+    auto* bytes = static_cast<unsigned char*>(buf);
+    while (size > 0) {
+        ssize_t n = getrandom(bytes, size, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= size_t(n);
+    }
+    return true;
 }
 
 namespace {
@@ -447,6 +461,42 @@ void os_unlock_file(os_file_lock* lock)
     if (!lock) return;
     close(lock->fd);
     delete lock;
+}
+
+namespace {
+
+// Whether an open file is one of the process's own standard streams.
+bool is_standard_stream(const struct stat& file)
+{
+    for (int fd = 0; fd <= 2; fd++) {
+        struct stat st;
+        if (fstat(fd, &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int os_open_dump_file(const char* path)
+{
+    // Not emptied before it is known to be a regular file of this user: a
+    // planted name must not cost its target its contents. Without blocking:
+    // a FIFO without reader is refused at once, one with a reader below.
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || is_standard_stream(st) ||
+        ftruncate(fd, 0) != 0) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+void os_close_fd(int fd)
+{
+    close(fd);
 }
 
 int32_t os_map_file(const char* path, os_mapping* mapping)
@@ -1263,170 +1313,328 @@ void os_set_thread_priority(os_priority priority)
 
 // ---- 11. named objects -------------------------------------------------------
 
-const char* const os_shared_name_format = "/glimvane-mem-%s";
-const char* const os_lock_name_format = "/glimvane-lock-%s";
-const char* const os_start_event_name_format = "/glimvane-start-event-%s";
-const char* const os_end_event_name_format = "/glimvane-end-event-%s";
-
 namespace {
 
-// POSIX names outlive their process: those this process created are removed
-// at its exit. A launcher killed outright leaves them behind; clients see
-// such a channel as one that never answers.
-const int created_capacity = 8;
-char created_names[created_capacity][128];
-bool created_is_shared[created_capacity];
-int created_count;
-
-void remove_created_names()
-{
-    for (int i = 0; i < created_count; i++) {
-        if (created_is_shared[i]) shm_unlink(created_names[i]);
-        else sem_unlink(created_names[i]);
-    }
-}
-
-void remember_created(const char* name, bool shared)
-{
-    if (created_count == 0) atexit(remove_created_names);
-    if (created_count == created_capacity || strlen(name) >= sizeof created_names[0]) return;
-    strcpy(created_names[created_count], name);
-    created_is_shared[created_count++] = shared;
-}
-
-void* map_shared(int fd, size_t size)
+// A folder itself (no link) of the effective user that no one else may
+// enter: what it holds was put there by this user.
+bool private_folder_here(const char* path)
 {
     struct stat st;
-    void* view = MAP_FAILED;
-    if (fstat(fd, &st) == 0 && size_t(st.st_size) >= size)
-        view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    return view == MAP_FAILED ? nullptr : view;
+    return lstat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
 }  // namespace
 
-void* os_shared_create(const char* name, size_t size, bool* existed)
+bool os_private_folder(const char* path)
+{
+    if (mkdir(path, 0700) != 0 && errno != EEXIST) return false;
+    return private_folder_here(path);
+}
+
+size_t os_channel_folder(char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    const char* state = getenv("XDG_STATE_HOME");
+    const char* home = getenv("HOME");
+    char base[4096];
+    int n;
+    if (runtime && runtime[0] == '/' && private_folder_here(runtime)) {
+        n = snprintf(buf, size, "%s/glimvane", runtime);
+    } else {
+        // Without a runtime folder: the user's state folder, made when
+        // missing. It may be a link of the user's own; the folder in it is
+        // checked itself.
+        if (state && state[0] == '/') {
+            n = snprintf(base, sizeof base, "%s", state);
+        } else if (home && home[0] == '/') {
+            n = snprintf(base, sizeof base, "%s/.local", home);
+            if (n > 0 && size_t(n) < sizeof base) mkdir(base, 0700);
+            n = snprintf(base, sizeof base, "%s/.local/state", home);
+        } else {
+            return 0;
+        }
+        struct stat st;
+        if (n <= 0 || size_t(n) >= sizeof base) return 0;
+        mkdir(base, 0700);
+        if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return 0;
+        n = snprintf(buf, size, "%s/glimvane-channels", base);
+    }
+    if (n <= 0 || size_t(n) >= size || !os_private_folder(buf)) {
+        if (size) buf[0] = 0;
+        return 0;
+    }
+    return size_t(n);
+}
+
+const char* const os_shared_name_format = "glimvane-mem-%s";
+const char* const os_lock_name_format = "glimvane-lock-%s";
+const char* const os_start_event_name_format = "glimvane-start-event-%s";
+const char* const os_end_event_name_format = "glimvane-end-event-%s";
+const char* const os_client_lock_name_format = "glimvane-client-lock-%s";
+
+namespace {
+
+const size_t object_path_size = 1024;
+
+// The file of a named object in this user's folder; false when there is no
+// such folder or the path does not fit.
+bool object_path(const char* name, char* path)
+{
+    size_t n = os_channel_folder(path, object_path_size);
+    return n > 0 && snprintf(path + n, object_path_size - n, "/%s", name) < int(object_path_size - n);
+}
+
+// The names this process created are removed at its exit, the block first:
+// a client that finds the block's name gone knows that the launcher ended.
+// A launcher killed outright leaves them behind.
+const int created_capacity = 8;
+char created_names[created_capacity][object_path_size];
+int created_count;
+
+void remove_created_names()
+{
+    for (int i = 0; i < created_count; i++) unlink(created_names[i]);
+}
+
+bool remember_created(const char* path)
+{
+    if (created_count == created_capacity) return false;
+    if (created_count == 0) atexit(remove_created_names);
+    strcpy(created_names[created_count++], path);
+    return true;
+}
+
+// An object's file as this user's launcher makes it: of the kind, owned by
+// the effective user, never through a link.
+int open_object(const char* name, int flags, mode_t kind)
+{
+    char path[object_path_size];
+    if (!object_path(name, path)) return -1;
+    int fd = open(path, flags | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || (st.st_mode & S_IFMT) != kind || st.st_uid != geteuid())) {
+        close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+struct os_shared {
+    int fd;
+};
+
+os_shared* os_shared_create(const char* name, size_t size, bool* existed)
 {
     *existed = false;
-    int fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0) {
-        *existed = errno == EEXIST;
-        return nullptr;
-    }
-    remember_created(name, true);
-    // Exactly 0600 whatever the umask: only this user may talk to us.
-    if (fchmod(fd, 0600) != 0 || ftruncate(fd, off_t(size)) != 0) {
+    char path[object_path_size], temp[object_path_size + 8];
+    if (!object_path(name, path) || created_count == created_capacity) return nullptr;
+    snprintf(temp, sizeof temp, "%s.new", path);
+    // The block appears under its name only once it is whole and held: a
+    // client never sees one that looks left behind while it is being made.
+    // A ".new" file is a leftover of a launcher killed right here.
+    unlink(temp);
+    int fd = open(temp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    // Held with a shared lock until the process ends, however it ends: the
+    // sign by which clients tell a live launcher from a killed one. The
+    // descriptor is closed on exec, so no child keeps the lock.
+    bool made = fchmod(fd, 0600) == 0 && ftruncate(fd, off_t(size)) == 0 && flock(fd, LOCK_SH) == 0;
+    bool linked = made && link(temp, path) == 0;
+    *existed = made && !linked && errno == EEXIST;
+    unlink(temp);
+    if (!linked) {
         close(fd);
         return nullptr;
     }
-    // Held open with a shared lock until the process ends, however it ends:
-    // the sign by which clients tell a live launcher from a killed one.
-    int held = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (held >= 0) flock(held, LOCK_SH);
-    return map_shared(fd, size);
+    remember_created(path);
+    return new os_shared{fd};
 }
 
-bool os_shared_alive(const char* name)
+os_shared* os_shared_open(const char* name, size_t size)
 {
-    int fd = shm_open(name, O_RDONLY, 0);
-    if (fd < 0) return false;
-    bool alive = flock(fd, LOCK_EX | LOCK_NB) != 0;
+    int fd = open_object(name, O_RDWR, S_IFREG);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || st.st_size != off_t(size))) {
+        close(fd);
+        fd = -1;
+    }
+    return fd < 0 ? nullptr : new os_shared{fd};
+}
+
+bool os_shared_read(os_shared* block, size_t offset, void* buf, size_t size)
+{
+    ssize_t n;
+    do n = pread(block->fd, buf, size, off_t(offset));
+    while (n < 0 && errno == EINTR);
+    return n == ssize_t(size);
+}
+
+bool os_shared_write(os_shared* block, size_t offset, const void* data, size_t size)
+{
+    struct stat st;
+    // Writing never makes a shrunken block grow back into a block again.
+    if (fstat(block->fd, &st) != 0 || uint64_t(st.st_size) < uint64_t(offset) + size) return false;
+    ssize_t n;
+    do n = pwrite(block->fd, data, size, off_t(offset));
+    while (n < 0 && errno == EINTR);
+    return n == ssize_t(size);
+}
+
+void os_shared_close(os_shared* block)
+{
+    close(block->fd);
+    delete block;
+}
+
+os_shared_state os_shared_state_of(const char* name)
+{
+    int fd = open_object(name, O_RDONLY, S_IFREG);
+    if (fd < 0) return errno == ENOENT ? OS_SHARED_ENDED : OS_SHARED_LIVE;
+    // The creator holds a shared lock for its whole life and removes the name
+    // before it ends; a process asking at the same moment holds it too, for
+    // an instant, which counts as live.
+    bool left = flock(fd, LOCK_EX | LOCK_NB) == 0;
     close(fd);
-    return alive;
+    return left ? OS_SHARED_LEFT : OS_SHARED_LIVE;
 }
 
 void os_shared_remove(const char* name)
 {
-    shm_unlink(name);
+    char path[object_path_size];
+    if (object_path(name, path)) unlink(path);
 }
 
 void os_sync_remove(const char* name)
 {
-    sem_unlink(name);
+    os_shared_remove(name);
 }
 
-void* os_shared_open(const char* name, size_t size)
-{
-    int fd = shm_open(name, O_RDWR, 0);
-    return fd < 0 ? nullptr : map_shared(fd, size);
-}
-
+// A lock is a file locked with flock, which ends with its holder; an event
+// is a FIFO holding one byte while it is set. Each handle is a descriptor of
+// its own: flock locks belong to an open file, so two handles exclude each
+// other even inside one process.
 struct os_sync {
-    sem_t* sem;
+    int fd;
+    bool lock;
 };
 
 namespace {
 
-os_sync* sync_create(const char* name, unsigned initial)
+os_sync* sync_create(const char* name, bool lock)
 {
-    // The block of this name was new, so a semaphore of the name is a
-    // leftover of a killed launcher of the same run id: it starts afresh.
-    sem_unlink(name);
-    sem_t* sem = sem_open(name, O_CREAT | O_EXCL, 0600, initial);
-    if (sem == SEM_FAILED) return nullptr;
-    remember_created(name, false);
-    return new os_sync{sem};
+    char path[object_path_size];
+    if (!object_path(name, path) || created_count == created_capacity) return nullptr;
+    // The block of this run id was new, so a file of the name is a leftover
+    // of a launcher of the same run id killed outright: it starts afresh.
+    unlink(path);
+    int fd = -1;
+    if (lock) {
+        fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    } else if (mkfifo(path, 0600) == 0) {
+        // Read and write: the launcher's own end keeps the FIFO open, so a
+        // client's open never waits and a read never sees its end.
+        fd = open(path, O_RDWR | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) return nullptr;
+    remember_created(path);
+    return new os_sync{fd, lock};
 }
 
-os_sync* sync_open(const char* name)
+os_sync* sync_open(const char* name, bool lock)
 {
-    sem_t* sem = sem_open(name, 0);
-    return sem == SEM_FAILED ? nullptr : new os_sync{sem};
+    int fd = open_object(name, O_RDWR, lock ? S_IFREG : S_IFIFO);
+    return fd < 0 ? nullptr : new os_sync{fd, lock};
+}
+
+// A monotonic clock in milliseconds.
+int64_t now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64_t(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool lock_wait(int fd, int ms)
+{
+    int rc;
+    if (ms < 0) {
+        do rc = flock(fd, LOCK_EX);
+        while (rc != 0 && errno == EINTR);
+        return rc == 0;
+    }
+    // flock has no time limit: try, then pause a little longer each time.
+    int64_t until = now_ms() + ms;
+    for (int pause = 1;; pause = pause < 16 ? pause * 2 : 16) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno != EWOULDBLOCK && errno != EINTR) return false;
+        int64_t left = until - now_ms();
+        if (left <= 0) return false;
+        os_sleep_ms(int(left < pause ? left : pause));
+    }
+}
+
+bool event_wait(int fd, int ms)
+{
+    int64_t until = ms < 0 ? 0 : now_ms() + ms;
+    for (;;) {
+        // Whoever reads the byte took the event; another waiter waits on.
+        char byte;
+        if (read(fd, &byte, 1) == 1) return true;
+        if (errno != EAGAIN && errno != EINTR) return false;
+        int left = -1;
+        if (ms >= 0) {
+            int64_t rest = until - now_ms();
+            if (rest <= 0) return false;
+            left = int(rest);
+        }
+        pollfd p = {fd, POLLIN, 0};
+        poll(&p, 1, left);
+    }
 }
 
 }  // namespace
 
 os_sync* os_lock_create(const char* name)
 {
-    return sync_create(name, 1);
+    return sync_create(name, true);
 }
 
 os_sync* os_event_create(const char* name)
 {
-    return sync_create(name, 0);
+    return sync_create(name, false);
 }
 
 os_sync* os_lock_open(const char* name)
 {
-    return sync_open(name);
+    return sync_open(name, true);
 }
 
 os_sync* os_event_open(const char* name)
 {
-    return sync_open(name);
+    return sync_open(name, false);
 }
 
 bool os_sync_wait(os_sync* object, int ms)
 {
-    int rc;
-    if (ms < 0) {
-        do rc = sem_wait(object->sem);
-        while (rc != 0 && errno == EINTR);
-        return rc == 0;
-    }
-    timespec until;
-    clock_gettime(CLOCK_REALTIME, &until);
-    until.tv_sec += ms / 1000;
-    until.tv_nsec += long(ms % 1000) * 1000000L;
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_sec++;
-        until.tv_nsec -= 1000000000L;
-    }
-    do rc = sem_timedwait(object->sem, &until);
-    while (rc != 0 && errno == EINTR);
-    return rc == 0;
+    return object->lock ? lock_wait(object->fd, ms) : event_wait(object->fd, ms);
 }
 
 void os_lock_release(os_sync* lock)
 {
-    sem_post(lock->sem);
+    flock(lock->fd, LOCK_UN);
 }
 
 void os_event_set(os_sync* event)
 {
     // An auto-reset event holds one signal at most.
-    int value = 0;
-    if (sem_getvalue(event->sem, &value) == 0 && value > 0) return;
-    sem_post(event->sem);
+    int waiting = 0;
+    if (ioctl(event->fd, FIONREAD, &waiting) == 0 && waiting > 0) return;
+    char byte = 1;
+    ssize_t n;
+    do n = write(event->fd, &byte, 1);
+    while (n < 0 && errno == EINTR);
 }

@@ -16,6 +16,7 @@
 #include <io.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <ntsecapi.h>
 
 // ---- 1. constants ------------------------------------------------------------
 
@@ -25,6 +26,7 @@ const char* const os_env_path = "path";
 const char* const os_env_classpath = "classpath";
 const char* const os_env_library_path = "path";
 const int os_error_invalid_data = ERROR_INVALID_DATA;
+const int os_error_exists = ERROR_ALREADY_EXISTS;
 const int os_error_disk_full = ERROR_DISK_FULL;
 const char* const os_java_program = "bin\\java.exe";
 #ifdef _WIN64
@@ -133,6 +135,11 @@ int os_process_start(uint32_t pid, uint64_t* start)
 void os_sleep_ms(int ms)
 {
     Sleep(DWORD(ms));
+}
+
+bool os_random(void* buf, size_t size)
+{
+    return RtlGenRandom(buf, ULONG(size)) != FALSE;
 }
 
 namespace {
@@ -430,6 +437,50 @@ void os_allow_delete(const char* path)
 bool os_replace_file(const char* from, const char* to)
 {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+namespace {
+
+// Whether an open file is one of the process's own standard handles.
+bool is_standard_handle(const BY_HANDLE_FILE_INFORMATION& file)
+{
+    static const DWORD standard[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (DWORD which : standard) {
+        BY_HANDLE_FILE_INFORMATION std_info;
+        HANDLE std_handle = GetStdHandle(which);
+        if (std_handle && std_handle != INVALID_HANDLE_VALUE && GetFileInformationByHandle(std_handle, &std_info) &&
+            std_info.dwVolumeSerialNumber == file.dwVolumeSerialNumber &&
+            std_info.nFileIndexHigh == file.nFileIndexHigh && std_info.nFileIndexLow == file.nFileIndexLow)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int os_open_dump_file(const char* path)
+{
+    // A reparse point is opened itself, never what it points to; a folder
+    // does not open without backup semantics. Emptied only once it is known
+    // to be a file on a disk (CON is a character device, a pipe a pipe).
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool regular = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &info) &&
+                   !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                   !is_standard_handle(info) && SetEndOfFile(file);
+    int fd = regular ? _open_osfhandle(intptr_t(file), _O_BINARY) : -1;
+    if (fd < 0) {
+        CloseHandle(file);
+        SetLastError(ERROR_INVALID_DATA);
+    }
+    return fd;
+}
+
+void os_close_fd(int fd)
+{
+    _close(fd);
 }
 
 int32_t os_map_file(const char* path, os_mapping* mapping)
@@ -893,12 +944,30 @@ void os_set_thread_priority(os_priority priority)
 
 // ---- 11. named objects -------------------------------------------------------
 
+bool os_private_folder(const char*)
+{
+    return false;
+}
+
+size_t os_channel_folder(char* buf, size_t size)
+{
+    if (size) buf[0] = 0;
+    return 0;
+}
+
 const char* const os_shared_name_format = "Local\\glimvane-mem-%s";
 const char* const os_lock_name_format = "glimvane-lock-%s";
 const char* const os_start_event_name_format = "glimvane-start-event-%s";
 const char* const os_end_event_name_format = "glimvane-end-event-%s";
+const char* const os_client_lock_name_format = "glimvane-client-lock-%s";
 
-void* os_shared_create(const char* name, size_t size, bool* existed)
+// The view of a mapping backed by the paging file: its size never changes.
+struct os_shared {
+    char* view;
+    size_t size;
+};
+
+os_shared* os_shared_create(const char* name, size_t size, bool* existed)
 {
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, DWORD(size), name);
     *existed = mapping && GetLastError() == ERROR_ALREADY_EXISTS;
@@ -906,25 +975,46 @@ void* os_shared_create(const char* name, size_t size, bool* existed)
         if (mapping) CloseHandle(mapping);
         return nullptr;
     }
-    return MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
+    return view ? new os_shared{static_cast<char*>(view), size} : nullptr;
 }
 
-void* os_shared_open(const char* name, size_t size)
+os_shared* os_shared_open(const char* name, size_t size)
 {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name);
     if (!mapping) return nullptr;
     void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, size);
     CloseHandle(mapping);  // the view keeps the mapping alive
-    return view;
+    return view ? new os_shared{static_cast<char*>(view), size} : nullptr;
 }
 
-bool os_shared_alive(const char* name)
+bool os_shared_read(os_shared* block, size_t offset, void* buf, size_t size)
+{
+    if (offset > block->size || size > block->size - offset) return false;
+    memcpy(buf, block->view + offset, size);
+    return true;
+}
+
+bool os_shared_write(os_shared* block, size_t offset, const void* data, size_t size)
+{
+    if (offset > block->size || size > block->size - offset) return false;
+    memcpy(block->view + offset, data, size);
+    return true;
+}
+
+void os_shared_close(os_shared* block)
+{
+    UnmapViewOfFile(block->view);
+    delete block;
+}
+
+os_shared_state os_shared_state_of(const char* name)
 {
     // A named object ends with the last process that holds it.
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name);
-    if (!mapping) return false;
+    if (!mapping) return OS_SHARED_ENDED;
     CloseHandle(mapping);
-    return true;
+    return OS_SHARED_LIVE;
 }
 
 void os_shared_remove(const char*)

@@ -24,6 +24,9 @@ command -v openssl >/dev/null || need+=(openssl)
 command -v script >/dev/null || need+=(bsdutils)
 # Reads back the jar that glimvane-pack writes itself.
 command -v unzip >/dev/null || need+=(unzip)
+# The second local account of the shared-machine tests.
+[ -x /usr/sbin/useradd ] || need+=(passwd)
+[ -x /usr/bin/setpriv ] || need+=(util-linux)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" != 0 ]; then

@@ -44,6 +44,7 @@ const char* const log_module_dir = "module.dir=%s";
 const char* const log_mapped_length = "exe.mapped.length=%d";
 const char* const log_temp_path = "temp.path=%s";
 const char* const log_temp_folder = "temp.folder=%s";
+const char* const log_temp_folder_taken = "temp.folder.taken=%s";
 const char* const log_path = "path=%s";
 const char* const log_cwd = "cwd=%s";
 
@@ -209,3 +210,5 @@ const char* const text_dump_done = "OK";
 const char* const text_command_status = "status";
 const char* const text_command_dump = "dumpAllStacks";
 const char* const text_dump_thread_name = "stackTracer";
+const char* const log_control_none = "control.channel.none=%d";
+const char* const log_dump_refused = "dump.file.refused=%s [err=%d]";

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <regex>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -179,6 +180,60 @@ TEST(TempFolder, ErrorsAndTheStateTheyLeave)
             fs::remove_all(temp_folder);
         }
     }
+    reset_paths();
+}
+
+TEST(TempFolder, ATakenNameGetsAFreshRunIdAndOnlyTheLastTryFails)
+{
+    scratch_dir scratch;
+    std::string base = scratch.path.string() + "/";
+    struct {
+        const char* name;
+        int taken;  // names that exist already, -1: every one
+        bool made;
+    } cases[] = {
+        {"the first name taken", 1, true},
+        {"seven names taken", 7, true},
+        {"every name taken (40)", -1, false},
+    };
+    debug_flag = true;
+    for (const auto& c : cases) {
+        reset_paths();
+        launch_state launch{};
+        std::string printed;
+        {
+            scoped_env env({"TMPDIR=" + scratch.path.string()});
+            os_fault_set(OS_CALL_CREATE_DIR, 1, c.taken, EEXIST);
+            testing::internal::CaptureStdout();
+            stage_temp_folder(launch);
+            printed = testing::internal::GetCapturedStdout();
+            os_fault_clear();
+        }
+        std::vector<std::string> log = log_texts(printed);
+        std::vector<std::string> taken;
+        for (const std::string& line : log)
+            if (line.rfind("temp.folder.taken=", 0) == 0) taken.push_back(line.substr(18));
+        // Each try a name of the same form, the first one the guessable one.
+        char pid[16];
+        snprintf(pid, sizeof pid, "%X", unsigned(getpid()));
+        ASSERT_FALSE(taken.empty()) << c.name;
+        EXPECT_TRUE(std::regex_match(fs::path(taken[0]).filename().string(), std::regex("GV[0-9A-F]{1,4}" + std::string(pid))));
+        EXPECT_EQ(taken.size(), c.taken < 0 ? 7u : size_t(c.taken)) << c.name;
+        std::set<std::string> names(taken.begin(), taken.end());
+        names.insert(temp_folder);
+        EXPECT_EQ(names.size(), taken.size() + 1) << c.name << ": every try a fresh run id";
+        EXPECT_TRUE(std::regex_match(run_id, std::regex("GV[0-9A-F]{1,4}[0-9A-F]{1,8}"))) << run_id;
+        EXPECT_EQ(temp_folder, base + run_id) << c.name;
+        EXPECT_EQ(log.back(), "temp.folder=" + std::string(temp_folder)) << c.name;
+        EXPECT_EQ(fs::is_directory(temp_folder), c.made) << c.name;
+        EXPECT_EQ(temp_folder_foreign, !c.made) << c.name << ": a folder not made here is never removed";
+        std::string error = launch.error ? launch.error : "";
+        EXPECT_EQ(error, c.made ? "" : "40: Unable to create temporary folder [winerr=" + std::to_string(EEXIST) +
+                                           "]\r\n\r\n\t" + std::string(temp_folder))
+            << c.name;
+        if (c.made) fs::remove_all(temp_folder);
+    }
+    debug_flag = false;
     reset_paths();
 }
 

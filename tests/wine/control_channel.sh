@@ -47,6 +47,18 @@ channel_case() {
   expect_recorded detach ''
   [ "$(recorded dump.thread)" != "$(recorded load.thread)" ] || fail "the dump ran on the main thread"
 
+  # Places that are no regular file are refused at once, and the launch runs
+  # on: the console and a folder. (Wine 8 makes no reparse points: mklink and
+  # FSCTL_SET_REPARSE_POINT are unsupported, and it shows a Unix link as the
+  # file it points to.)
+  for path in CON "$(winpath "$work/dumps here")"; do
+    ctl dump "$id" "$path"
+    [ $rc -eq 1 ] || fail "dump into $path: exit code $rc"
+    grep -q 'made no dump' <<<"$out" || fail "dump into $path: no refusal"
+  done
+  ctl status "$id"
+  [ $rc -eq 0 ] || fail "status after the refused dumps: exit code $rc"
+
   wait
   out=$(tr -d '\r' <"$work/launch.txt")
   [ "$(cat "$work/launch.rc")" == 0 ] || fail "the launch ended with $(cat "$work/launch.rc")"

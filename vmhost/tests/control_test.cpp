@@ -6,12 +6,15 @@
 #include "support/report.h"
 #include "vmhost/control.h"
 
+#include "tests/fs_util.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -81,15 +84,69 @@ TEST(ControlThread, EndsAtOnceWhenAnotherLauncherHasTheName)
     char name[128];
     snprintf(name, sizeof name, os_shared_name_format, run_id);
     bool existed = true;
-    auto* other = static_cast<char*>(os_shared_create(name, control_block_size, &existed));
+    os_shared* other = os_shared_create(name, control_block_size, &existed);
     ASSERT_NE(other, nullptr);
     EXPECT_FALSE(existed);
-    strcpy(other, "the other launcher's command");
+    const char command[] = "the other launcher's command";
+    ASSERT_TRUE(os_shared_write(other, 0, command, sizeof command));
 
     EXPECT_EQ(control_thread_main(), 0);
-    EXPECT_STREQ(other, "the other launcher's command");
+    char seen[sizeof command];
+    ASSERT_TRUE(os_shared_read(other, 0, seen, sizeof seen));
+    EXPECT_STREQ(seen, command);
     EXPECT_FALSE(os_shared_create(name, control_block_size, &existed));
     EXPECT_TRUE(existed);
+}
+
+TEST(ChannelFolder, OnlyAFolderOfThisUsersAloneHoldsTheObjects)
+{
+    scratch_dir scratch;
+    fs::path runtime = scratch.path / "run";
+    fs::path folder = runtime / "glimvane";
+    fs::path elsewhere = scratch.path / "elsewhere";
+    struct {
+        const char* name;
+        void (*prepare)(const fs::path& folder, const fs::path& elsewhere);
+        bool used;
+    } cases[] = {
+        {"missing: made private", [](const fs::path&, const fs::path&) {}, true},
+        {"private already", [](const fs::path& f, const fs::path&) { mkdir(f.c_str(), 0700); }, true},
+        {"others may enter", [](const fs::path& f, const fs::path&) { mkdir(f.c_str(), 0755); chmod(f.c_str(), 0755); }, false},
+        {"a link to a private folder",
+         [](const fs::path& f, const fs::path& e) {
+             mkdir(e.c_str(), 0700);
+             fs::create_directory_symlink(e, f);
+         },
+         false},
+        {"a file", [](const fs::path& f, const fs::path&) { write_text(f, ""); }, false},
+        {"another user's",
+         [](const fs::path& f, const fs::path&) {
+             mkdir(f.c_str(), 0700);
+             if (chown(f.c_str(), 65534, 65534) != 0) fs::remove(f);
+         },
+         geteuid() != 0},
+    };
+    for (const auto& c : cases) {
+        fs::remove_all(runtime);
+        fs::remove_all(elsewhere);
+        mkdir(runtime.c_str(), 0700);
+        c.prepare(folder, elsewhere);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        char found[1024];
+        size_t n = os_channel_folder(found, sizeof found);
+        unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(n > 0 && found == folder.string(), c.used) << c.name << ": " << found;
+        if (c.used) {
+            EXPECT_EQ(fs::symlink_status(folder).permissions(), fs::perms::owner_all) << c.name;
+        }
+    }
+    // A runtime folder that others may enter is not used at all.
+    chmod(runtime.c_str(), 0755);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    char found[1024];
+    os_channel_folder(found, sizeof found);
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(std::string(found).find(runtime.string()), std::string::npos) << found;
 }
 
 }  // namespace
