@@ -28,6 +28,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -346,7 +347,15 @@ os_folder_state os_folder_check(const char* path)
 {
     struct stat st;
     if (lstat(path, &st) != 0) return errno == ENOENT ? OS_FOLDER_MISSING : OS_FOLDER_REFUSED;
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() ? OS_FOLDER_OWN : OS_FOLDER_REFUSED;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return OS_FOLDER_REFUSED;
+    return st.st_mode & (S_IWGRP | S_IWOTH) ? OS_FOLDER_OPEN : OS_FOLDER_OWN;
+}
+
+bool os_private_file(const char* path)
+{
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+           !(st.st_mode & (S_IWGRP | S_IWOTH));
 }
 
 bool os_file_info(const char* path, int64_t* size, int64_t* mtime, int64_t* age_seconds)
@@ -589,14 +598,37 @@ intptr_t os_start_silent_process(char*, char* const* words)
         errno = ENOENT;
         return 0;
     }
-    return spawn(words, false, environ, true);
+    // Forked rather than spawned: the child asks to be killed with its
+    // parent before it runs the program. Between fork and exec only calls
+    // that are safe there.
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) return 0;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        int null_device = open("/dev/null", O_WRONLY);
+        if (null_device >= 0) {
+            dup2(null_device, 1);
+            dup2(null_device, 2);
+        }
+        execv(words[0], words);
+        _exit(127);
+    }
+    return pid;
 }
 
-void os_wait_process(intptr_t process)
+int os_wait_process(intptr_t process)
 {
-    int status;
-    while (waitpid(pid_t(process), &status, 0) < 0 && errno == EINTR) {
-    }
+    int status = 0;
+    while (waitpid(pid_t(process), &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void os_lower_priority()
+{
+    setpriority(PRIO_PROCESS, 0, 19);
 }
 
 void os_close_process(intptr_t)
