@@ -229,6 +229,10 @@ void os_set_detached_stdout(int fd);
 // Starts a program as os_start_process does, not detached, with its
 // standard output and error sent to the null device (no console window on
 // Windows); 0 when it did not start.
+// Starts a program detached, as os_start_process does, with its standard
+// input, output and error on the null device: it may outlive the caller
+// and holds no pipe of the caller's open.
+intptr_t os_start_background_process(char* command_line, char* const* words);
 // The program ends when the calling process ends, however it ends (Linux:
 // killed with its parent; Windows: in a job closed with the caller).
 intptr_t os_start_silent_process(char* command_line, char* const* words);

@@ -555,13 +555,14 @@ pid_t spawn(char* const* words, bool detached, char* const* env = environ, bool 
     posix_spawnattr_init(&attr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (silent && detached) posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (silent) {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
     if (detached) {
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        if (detached_stdout >= 0) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
+        if (detached_stdout >= 0 && !silent) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
     }
     pid_t pid = 0;
     int rc = posix_spawn(&pid, words[0], &actions, &attr, words, env);
@@ -589,6 +590,16 @@ intptr_t os_start_process(char*, char* const* words, bool detached)
         return 0;
     }
     return spawn(words, detached);
+}
+
+intptr_t os_start_background_process(char*, char* const* words)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    if (!words || !words[0]) {
+        errno = ENOENT;
+        return 0;
+    }
+    return spawn(words, true, environ, true);
 }
 
 intptr_t os_start_silent_process(char*, char* const* words)

@@ -562,6 +562,29 @@ intptr_t os_start_process(char* command_line, char* const*, bool detached)
     return intptr_t(pi.hProcess);
 }
 
+intptr_t os_start_background_process(char* command_line, char* const*)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE null_device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr);
+    if (null_device == INVALID_HANDLE_VALUE) return 0;
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = null_device;
+    si.hStdOutput = null_device;
+    si.hStdError = null_device;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                                  &si, &pi);
+    CloseHandle(null_device);
+    if (!started) return 0;
+    CloseHandle(pi.hThread);
+    return intptr_t(pi.hProcess);
+}
+
 intptr_t os_start_silent_process(char* command_line, char* const*)
 {
     if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;

@@ -297,6 +297,15 @@ bool sampled_use()
     return uses > 0 && ((uses & (uses - 1)) == 0 || uses % sample_every == 0);
 }
 
+// A new empty file at `path`; false when it cannot be made.
+bool made_empty(const char* path)
+{
+    os_delete_file(path);
+    os_file* made = os_file_create(path);
+    if (made) os_file_close(made);
+    return made != nullptr;
+}
+
 // Options that choose class sharing: -Xshare:off with an archive to map
 // stops the VM at its start.
 bool sets_class_sharing(const char* jop)
@@ -464,18 +473,14 @@ void plan_vm_cache(const char* cache_folder, const char* vm_library, const char*
     if (plan.have) add_option(out, format_new("-XX:SharedArchiveFile=%s", plan.file));
     plan.record = !plan.have || sampled_use();
     // Made here, so that a file the VM could not open never makes it warn.
-    if (plan.record) {
-        os_delete_file(plan.record_file);
-        os_file* made = os_file_create(plan.record_file);
-        plan.record = made != nullptr;
-        if (made) os_file_close(made);
-    }
+    plan.record = plan.record && made_empty(plan.record_file);
     if (plan.record) add_option(out, format_new("-XX:DumpLoadedClassList=%s", plan.record_file));
     // The runtime says in its log whether it mapped the archive; a quoted
     // file name keeps the drive letter's ':' apart from the option's own.
     // A temp path with a quote in it gets no log (and no verdict): the VM
     // would refuse the option and not start.
-    if (plan.have && !strchr(plan.log, '"'))
+    // Made here too: a log file the VM cannot open stops it at its start.
+    if (plan.have && !strchr(plan.log, '"') && made_empty(plan.log))
         add_option(out, format_new("-Xlog:cds=info:file=\"%s\"", plan.log));
     if (!debug_flag) add_option(out, track_strdup(quiet_option(feature)));
     planned = true;
@@ -498,19 +503,19 @@ void drop_vm_cache()
 
 bool start_vm_cache_builder(const vm_cache_job& job)
 {
-    char debug[] = "-D*";
     char mode[] = "-vmcache*";
     const char* texts[] = {job.home, job.class_list, job.archive, job.class_path, job.max_heap_mb, job.jop};
-    char* words[3 + 6 + 1];
+    char* words[2 + 6 + 1];
     int n = 0;
     words[n++] = module_filename;
-    if (debug_flag) words[n++] = debug;
     words[n++] = mode;
     for (const char* text : texts) words[n++] = track_strdup(text ? text : "");
     words[n] = nullptr;
     char* command = track_strdup("");
     for (int i = 0; i < n; i++) command = append_quoted(command, 1631, words[i]);
-    intptr_t process = os_start_process(command, words, true);
+    // It prints nothing and holds none of the launch's handles: a pipe the
+    // launch writes to ends with the launch.
+    intptr_t process = os_start_background_process(command, words);
     if (process) os_close_process(process);
     for (int i = n - 6; i < n; i++) track_free(words[i], 1632);
     track_free(command, 1633);
