@@ -401,6 +401,12 @@ char* cache_base()
     return base;
 }
 
+// True when `folder` is private and holds what its stamp records.
+bool folder_ready(const launch_state& launch, const char* folder, const text_builder& head)
+{
+    return os_folder_check(folder) == OS_FOLDER_OWN && !stamp_problem(launch, folder, head.text);
+}
+
 // Extracts the package into a staging folder and renames it into place;
 // false (logged) when the launch must fall back.
 bool fill_cache(const launch_state& launch, const char* folder, const text_builder& head)
@@ -411,7 +417,7 @@ bool fill_cache(const launch_state& launch, const char* folder, const text_build
     if (!filled) {
         remove_folder(staging);
         refuse(staging, text_cache_write_failed);
-    } else if (!stamp_problem(launch, folder, head.text)) {
+    } else if (folder_ready(launch, folder, head)) {
         // Another launch of the same package finished first.
         log_line(log_cache_taken, folder);
         remove_folder(staging);
@@ -421,7 +427,7 @@ bool fill_cache(const launch_state& launch, const char* folder, const text_build
         bool moved = (now == OS_FOLDER_OWN || now == OS_FOLDER_OPEN) && os_rename(folder, aside);
         if (os_rename(staging, folder)) {
             log_line(log_cache_renamed, folder);
-        } else if (!stamp_problem(launch, folder, head.text)) {
+        } else if (folder_ready(launch, folder, head)) {
             log_line(log_cache_taken, folder);
             remove_folder(staging);
         } else {

@@ -536,7 +536,10 @@ void run_vm_cache_builder(int count, char** words)
     char* lock = format_new("%s.build", job.archive);
     char* list = format_new("%s.build.classes.part", job.archive);
     char* work = format_new("%s.build.jsa.part", job.archive);
-    if (os_lock_file(package_lock, false, false) && os_lock_file(lock, true, false)) {
+    // The folder is checked again before the archive is put in place: it
+    // may have been removed, or replaced, while the runtime dumped.
+    auto folder_own = [folder] { return os_folder_check(folder) == OS_FOLDER_OWN; };
+    if (folder_own() && os_lock_file(package_lock, false, false) && os_lock_file(lock, true, false)) {
         log_line(log_vm_cache_building, job.archive);
         char* text = dump_list(job);
         char* temp = format_new("%s.tmp", list);
@@ -546,7 +549,7 @@ void run_vm_cache_builder(int count, char** words)
         char* failed = format_new("%s.failed", job.archive);
         if (os_write_new_file(list, temp, text) && dump_archive(job, list, work)) {
             os_allow_delete(job.archive);
-            if (os_replace_file(work, job.archive)) {
+            if (folder_own() && os_replace_file(work, job.archive)) {
                 char stamp[stamp_size];
                 char* stamp_path = format_new("%s.stamp", job.archive);
                 char* uses = beside_archive(job.archive, ".uses");
