@@ -193,6 +193,14 @@ size_t class_key(const char* line, const char* end)
     return size_t((blank ? blank : end) - line);
 }
 
+bool line_has(const char* line, const char* end, const char* word)
+{
+    size_t n = strlen(word);
+    for (const char* at = line; at + n <= end; at++)
+        if (memcmp(at, word, n) == 0) return true;
+    return false;
+}
+
 int compare_keys(const void* a, const void* b)
 {
     const char* x = *static_cast<const char* const*>(a);
@@ -244,7 +252,7 @@ char* grown_list(const char* kept, const char* recorded)
             const char* line = old_keys[i];
             const char* end = line + strcspn(line, "\n");
             size_t key = class_key(line, end);
-            if (memmem(line, size_t(end - line), " source:", 8) ||
+            if (line_has(line, end, " source:") ||
                 bsearch(&old_keys[i], new_keys, size_t(recorded_count), sizeof(char*), compare_keys))
                 continue;
             memcpy(grown + used, line, key);

@@ -72,13 +72,8 @@ struct fast_package : package_dir {
     {
         for (const auto& d : fs::directory_iterator(base())) {
             if (!d.is_directory() || d.path().filename().string().find('.') != std::string::npos) continue;
-            for (const auto& e : fs::directory_iterator(d.path())) {
-                if (e.path().extension() != ".build") continue;
-                int fd = open(e.path().c_str(), O_RDONLY);
-                if (fd < 0) continue;
-                flock(fd, LOCK_EX);
-                close(fd);
-            }
+            for (const auto& e : fs::directory_iterator(d.path()))
+                if (e.path().extension() == ".classes") wait_for_vm_cache_builder(e.path());
         }
     }
 

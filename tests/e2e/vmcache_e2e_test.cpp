@@ -88,13 +88,8 @@ struct cache_bench {
     // Waits for the builders at work on the cache: each holds its lock.
     void wait_for_builders() const
     {
-        for (const auto& e : fs::directory_iterator(cache)) {
-            if (e.path().extension() != ".build") continue;
-            int fd = open(e.path().c_str(), O_RDONLY);
-            ASSERT_GE(fd, 0);
-            flock(fd, LOCK_EX);
-            close(fd);
-        }
+        for (const auto& e : fs::directory_iterator(cache))
+            if (e.path().extension() == ".classes") wait_for_vm_cache_builder(e.path());
     }
 
     // The state once the builder made the archive: the list it came from,
