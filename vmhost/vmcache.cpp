@@ -486,8 +486,8 @@ void plan_vm_cache(const char* cache_folder, const char* vm_library, const char*
     // The runtime says in its log whether it mapped the archive; a quoted
     // file name keeps the drive letter's ':' apart from the option's own.
     // A temp path with a quote in it gets no log (and no verdict): the VM
-    // would refuse the option and not start.
-    // Made here too: a log file the VM cannot open stops it at its start.
+    // would refuse the option and not start, as it would a log file it
+    // cannot open, so the file is made here first.
     if (plan.have && !strchr(plan.log, '"') && made_empty(plan.log))
         add_option(out, format_new("-Xlog:cds=info:file=\"%s\"", plan.log));
     if (!debug_flag) add_option(out, track_strdup(quiet_option(feature)));
