@@ -42,6 +42,8 @@ const int64_t unused_limit_seconds = 30 * 24 * 3600;
 const int64_t stale_staging_seconds = 24 * 3600;
 const size_t name_buffer = 260;
 const size_t cache_path_buffer = 1024;
+const int lock_attempts = 20;
+const int lock_pause_ms = 5;
 
 bool cached_type(char type)
 {
@@ -139,6 +141,22 @@ bool whole_head(const launch_state& launch, const char* text)
     return true;
 }
 
+// True when the file `name` below `folder` and every folder between them
+// are this user's own, writable by no one else, and no links.
+bool private_path(const char* folder, const char* name)
+{
+    char* path = format_new("%s%c%s", folder, os_path_sep, name);
+    bool safe = os_private_file(path);
+    for (char* cut = path + strlen(folder) + 1; safe && (cut = strpbrk(cut, "/\\")); cut++) {
+        char keep = *cut;
+        *cut = 0;
+        safe = os_folder_check(path) == OS_FOLDER_OWN;
+        *cut = keep;
+    }
+    track_free(path, 1520);
+    return safe;
+}
+
 // Null when `folder` holds what its stamp records: the same sections and
 // every file with the size and time it was written with. Otherwise why not.
 const char* stamp_problem(const launch_state& launch, const char* folder, const char* head)
@@ -146,6 +164,10 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
     char* path = format_new("%s%c%s", folder, os_path_sep, stamp_name);
     int64_t size = 0;
     bool present = os_file_info(path, &size, nullptr, nullptr);
+    if (present && !os_private_file(path)) {
+        track_free(path, 1521);
+        return text_cache_bad_stamp;
+    }
     if (!present || size >= INT32_MAX) {
         track_free(path, 1502);
         return present ? text_cache_bad_stamp : text_cache_no_stamp;
@@ -176,8 +198,8 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
         int64_t have_size = -1, have_time = -1;
         if (!record_path_safe(name))
             problem = text_cache_bad_stamp;
-        else if (!os_file_info(file, &have_size, &have_time, nullptr) || have_size != want_size ||
-                 have_time != want_time)
+        else if (!private_path(folder, name) || !os_file_info(file, &have_size, &have_time, nullptr) ||
+                 have_size != want_size || have_time != want_time)
             problem = format_new(text_cache_file_changed, name);
         track_free(file, 1504);
         line = end + 1;
@@ -226,6 +248,78 @@ bool identity_form(const char* name, size_t length)
     return length == size_t(identity_digits) && strspn(name, "0123456789abcdef") >= length;
 }
 
+// True for the staging folder `name` (ID.stage-RUNID at `path`) of a
+// launch that no longer runs: no launch holds ID's lock (each holds it
+// while it stages), or the folder is a day old.
+bool abandoned_staging(const char* base, const char* name, const char* path)
+{
+    int64_t age = 0;
+    if (!os_own_folder(path, &age)) return false;
+    if (age > stale_staging_seconds) return true;
+    char* lock_path = format_new("%s%c%.*s%s", base, os_path_sep, int(strstr(name, stage_infix) - name), name,
+                                 lock_suffix);
+    os_file_lock* lock = os_file_exists(lock_path) ? os_lock_file(lock_path, true, false) : nullptr;
+    if (lock) os_unlock_file(lock);
+    track_free(lock_path, 1522);
+    return lock != nullptr;
+}
+
+// What killed runs of the VM's class cache leave in the package's folder,
+// removed while no launch and no builder uses the package: work files
+// ("vm-HASH." names ending in ".part"), and the configuration files and
+// caches of an older way of making the class cache (".conf", ".aot").
+void remove_vm_leftovers(const char* folder)
+{
+    os_dir* dir = os_dir_open(folder);
+    if (!dir) return;
+    char name[name_buffer];
+    os_entry_kind kind;
+    while (os_dir_next(dir, name, sizeof name, &kind)) {
+        size_t length = strlen(name);
+        auto ends = [&](const char* end) {
+            size_t n = strlen(end);
+            return length > n && strcmp(name + length - n, end) == 0;
+        };
+        if (kind != OS_ENTRY_FILE || strncmp(name, "vm-", 3) != 0 || !identity_form(name + 3, identity_digits) ||
+            name[3 + identity_digits] != '.' ||
+            !(ends(".part") || ends(".conf") || ends(".aot") || ends(".aot.stamp") || ends(".tmp")))
+            continue;
+        char* path = format_new("%s%c%s", folder, os_path_sep, name);
+        os_allow_delete(path);
+        if (os_delete_file(path)) log_line(log_cache_leftover, path);
+        track_free(path, 1523);
+    }
+    os_dir_close(dir);
+}
+
+// The staging folders of the package `id` below `base`, while no launch
+// of it runs: left by killed launches.
+void remove_own_staging(const char* base, const char* id)
+{
+    end_removal_retries();
+    char* prefix = format_new("%s%s", id, stage_infix);
+    text_builder found{nullptr, 0, 0};
+    if (os_dir* dir = os_dir_open(base)) {
+        char name[name_buffer];
+        os_entry_kind kind;
+        while (os_dir_next(dir, name, sizeof name, &kind))
+            if (kind == OS_ENTRY_DIR && strncmp(name, prefix, strlen(prefix)) == 0)
+                add_text(found, "%s%c%s\n", base, os_path_sep, name);
+        os_dir_close(dir);
+    }
+    for (char* line = found.text; line && *line;) {
+        char* end = strchr(line, '\n');
+        *end = 0;
+        if (os_folder_check(line) != OS_FOLDER_REFUSED) {
+            log_line(log_cache_leftover, line);
+            remove_folder(line);
+        }
+        line = end + 1;
+    }
+    track_free(found.text, 1524);
+    track_free(prefix, 1525);
+}
+
 // Removes the caches of other packages unused for 30 days and not in use,
 // the folders moved aside, and the staging folders of killed launches.
 void sweep_caches(const char* base, const char* own)
@@ -244,8 +338,7 @@ void sweep_caches(const char* base, const char* own)
         size_t length = strlen(name);
         int64_t age = 0;
         if (kind == OS_ENTRY_DIR) {
-            if (strstr(name, trash_infix) ||
-                (strstr(name, stage_infix) && os_own_folder(path, &age) && age > stale_staging_seconds))
+            if (strstr(name, trash_infix) || (strstr(name, stage_infix) && abandoned_staging(base, name, path)))
                 add_text(trash, "%s\n", path);
             continue;
         }
@@ -274,7 +367,7 @@ void sweep_caches(const char* base, const char* own)
     for (char* line = trash.text; line && *line;) {
         char* end = strchr(line, '\n');
         *end = 0;
-        if (os_folder_check(line) == OS_FOLDER_OWN) remove_folder(line);
+        if (os_folder_check(line) != OS_FOLDER_REFUSED) remove_folder(line);
         line = end + 1;
     }
     track_free(trash.text, 1510);
@@ -308,6 +401,12 @@ char* cache_base()
     return base;
 }
 
+// True when `folder` is private and holds what its stamp records.
+bool folder_ready(const launch_state& launch, const char* folder, const text_builder& head)
+{
+    return os_folder_check(folder) == OS_FOLDER_OWN && !stamp_problem(launch, folder, head.text);
+}
+
 // Extracts the package into a staging folder and renames it into place;
 // false (logged) when the launch must fall back.
 bool fill_cache(const launch_state& launch, const char* folder, const text_builder& head)
@@ -318,16 +417,17 @@ bool fill_cache(const launch_state& launch, const char* folder, const text_build
     if (!filled) {
         remove_folder(staging);
         refuse(staging, text_cache_write_failed);
-    } else if (!stamp_problem(launch, folder, head.text)) {
+    } else if (folder_ready(launch, folder, head)) {
         // Another launch of the same package finished first.
         log_line(log_cache_taken, folder);
         remove_folder(staging);
     } else {
         char* aside = format_new("%s%s%s", folder, trash_infix, run_id);
-        bool moved = os_folder_check(folder) == OS_FOLDER_OWN && os_rename(folder, aside);
+        os_folder_state now = os_folder_check(folder);
+        bool moved = (now == OS_FOLDER_OWN || now == OS_FOLDER_OPEN) && os_rename(folder, aside);
         if (os_rename(staging, folder)) {
             log_line(log_cache_renamed, folder);
-        } else if (!stamp_problem(launch, folder, head.text)) {
+        } else if (folder_ready(launch, folder, head)) {
             log_line(log_cache_taken, folder);
             remove_folder(staging);
         } else {
@@ -354,8 +454,20 @@ void stage_cache(launch_state& launch)
     char* folder = format_new("%s%c%s", base, os_path_sep, id);
     char* lock_path = format_new("%s%s", folder, lock_suffix);
     log_line(log_cache_folder, folder);
-    // Never released: the lock goes with the process, however it ends.
-    bool ready = os_lock_file(lock_path, false, true) != nullptr;
+    // A launch that finds no other launch or builder of the package (the
+    // lock free to take exclusive) removes what killed ones left.
+    if (os_file_lock* alone = os_folder_check(folder) == OS_FOLDER_OWN ? os_lock_file(lock_path, true, false) : nullptr) {
+        remove_vm_leftovers(folder);
+        remove_own_staging(base, id);
+        os_unlock_file(alone);
+    }
+    // Never released: the lock goes with the process, however it ends. A
+    // few tries: another launch may hold it exclusive for that cleaning.
+    bool ready = false;
+    for (int attempt = 0; !ready && attempt < lock_attempts; attempt++) {
+        if (attempt) os_sleep_ms(lock_pause_ms);
+        ready = os_lock_file(lock_path, false, true) != nullptr;
+    }
     if (!ready) refuse(lock_path, text_cache_locked);
     if (ready) sweep_caches(base, id);
     os_folder_state state = os_folder_check(folder);
@@ -365,7 +477,9 @@ void stage_cache(launch_state& launch)
     }
     if (ready) {
         text_builder head = stamp_head(launch);
-        const char* problem = state == OS_FOLDER_OWN ? stamp_problem(launch, folder, head.text) : text_cache_no_stamp;
+        const char* problem = state == OS_FOLDER_OWN    ? stamp_problem(launch, folder, head.text)
+                              : state == OS_FOLDER_OPEN ? text_cache_open
+                                                        : text_cache_no_stamp;
         if (!problem) {
             log_line(log_cache_hit, folder);
         } else {

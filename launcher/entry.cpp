@@ -8,6 +8,7 @@
 #include "support/log.h"
 #include "support/switches.h"
 #include "support/track.h"
+#include "vmhost/vmcache.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -59,6 +60,10 @@ int parse_switch(int remaining, char** words)
             delete_tree(words[1], words[2]);
             sweep_after_removal(words[1], words[2]);
         }
+        exit(0);
+    }
+    if (strcmp(word, "-vmcache*") == 0) {
+        run_vm_cache_builder(remaining - 1, words + 1);
         exit(0);
     }
     if (strncmp(word, "-jvm:", 5) == 0) {

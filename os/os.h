@@ -173,9 +173,14 @@ bool os_own_folder(const char* path, int64_t* age_seconds);
 size_t os_user_cache_path(char* buf, size_t size);
 // What `path` itself is, never through a link: missing, a folder of this
 // user (POSIX: owned by the effective user; Windows: a folder that is no
-// reparse point, the profile being the user's own), or anything else
-// (a link, a reparse point, a file, another user's folder).
-enum os_folder_state { OS_FOLDER_MISSING, OS_FOLDER_OWN, OS_FOLDER_REFUSED };
+// reparse point, the profile being the user's own), such a folder that
+// group or others may write (POSIX), or anything else (a link, a reparse
+// point, a file, another user's folder).
+enum os_folder_state { OS_FOLDER_MISSING, OS_FOLDER_OWN, OS_FOLDER_OPEN, OS_FOLDER_REFUSED };
+// True when `path` itself is a regular file of this user that no one else
+// may write (POSIX: owned by the effective user, without group or other
+// write permission; Windows: no reparse point), never through a link.
+bool os_private_file(const char* path);
 os_folder_state os_folder_check(const char* path);
 // Size and modification time (in the system's own units) of a regular file,
 // never through a link, and the seconds since that time (any may be null);
@@ -262,8 +267,19 @@ void os_set_detached_stdout(int fd);
 // Starts a program as os_start_process does, not detached, with its
 // standard output and error sent to the null device (no console window on
 // Windows); 0 when it did not start.
+// Starts a program detached, as os_start_process does, with its standard
+// input, output and error on the null device: it may outlive the caller
+// and holds no pipe of the caller's open.
+intptr_t os_start_background_process(char* command_line, char* const* words);
+// The program ends when the calling process ends, however it ends (Linux:
+// killed with its parent; Windows: in a job closed with the caller).
 intptr_t os_start_silent_process(char* command_line, char* const* words);
-void os_wait_process(intptr_t process);
+// Waits for the program to end; its exit status, -1 when it did not exit
+// (killed by a signal).
+int os_wait_process(intptr_t process);
+// This process and every program it starts from now on run at the lowest
+// priority the system offers an ordinary user.
+void os_lower_priority();
 void os_close_process(intptr_t process);
 
 // ---- 7. user interface -----------------------------------------------------

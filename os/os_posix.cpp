@@ -27,6 +27,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -405,7 +406,15 @@ os_folder_state os_folder_check(const char* path)
 {
     struct stat st;
     if (lstat(path, &st) != 0) return errno == ENOENT ? OS_FOLDER_MISSING : OS_FOLDER_REFUSED;
-    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() ? OS_FOLDER_OWN : OS_FOLDER_REFUSED;
+    if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return OS_FOLDER_REFUSED;
+    return st.st_mode & (S_IWGRP | S_IWOTH) ? OS_FOLDER_OPEN : OS_FOLDER_OWN;
+}
+
+bool os_private_file(const char* path)
+{
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+           !(st.st_mode & (S_IWGRP | S_IWOTH));
 }
 
 bool os_file_info(const char* path, int64_t* size, int64_t* mtime, int64_t* age_seconds)
@@ -663,13 +672,14 @@ pid_t spawn(char* const* words, bool detached, char* const* env = environ, bool 
     posix_spawnattr_init(&attr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (silent && detached) posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (silent) {
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
     }
     if (detached) {
         posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
-        if (detached_stdout >= 0) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
+        if (detached_stdout >= 0 && !silent) posix_spawn_file_actions_adddup2(&actions, detached_stdout, 1);
     }
     pid_t pid = 0;
     int rc = posix_spawn(&pid, words[0], &actions, &attr, words, env);
@@ -699,6 +709,16 @@ intptr_t os_start_process(char*, char* const* words, bool detached)
     return spawn(words, detached);
 }
 
+intptr_t os_start_background_process(char*, char* const* words)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    if (!words || !words[0]) {
+        errno = ENOENT;
+        return 0;
+    }
+    return spawn(words, true, environ, true);
+}
+
 intptr_t os_start_silent_process(char*, char* const* words)
 {
     if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
@@ -706,14 +726,37 @@ intptr_t os_start_silent_process(char*, char* const* words)
         errno = ENOENT;
         return 0;
     }
-    return spawn(words, false, environ, true);
+    // Forked rather than spawned: the child asks to be killed with its
+    // parent before it runs the program. Between fork and exec only calls
+    // that are safe there.
+    pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid < 0) return 0;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        int null_device = open("/dev/null", O_WRONLY);
+        if (null_device >= 0) {
+            dup2(null_device, 1);
+            dup2(null_device, 2);
+        }
+        execv(words[0], words);
+        _exit(127);
+    }
+    return pid;
 }
 
-void os_wait_process(intptr_t process)
+int os_wait_process(intptr_t process)
 {
-    int status;
-    while (waitpid(pid_t(process), &status, 0) < 0 && errno == EINTR) {
-    }
+    int status = 0;
+    while (waitpid(pid_t(process), &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void os_lower_priority()
+{
+    setpriority(PRIO_PROCESS, 0, 19);
 }
 
 void os_close_process(intptr_t)

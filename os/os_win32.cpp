@@ -361,6 +361,14 @@ os_folder_state os_folder_check(const char* path)
                                                                                                   : OS_FOLDER_REFUSED;
 }
 
+bool os_private_file(const char* path)
+{
+    // Below the user's own profile: no reparse point is the check there is.
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+}
+
 namespace {
 
 int64_t filetime_ticks(const FILETIME& t)
@@ -660,6 +668,29 @@ intptr_t os_start_process(char* command_line, char* const*, bool detached)
     return intptr_t(pi.hProcess);
 }
 
+intptr_t os_start_background_process(char* command_line, char* const*)
+{
+    if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE null_device = CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inherit, OPEN_EXISTING, 0, nullptr);
+    if (null_device == INVALID_HANDLE_VALUE) return 0;
+    STARTUPINFOA si;
+    ZeroMemory(&si, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = null_device;
+    si.hStdOutput = null_device;
+    si.hStdError = null_device;
+    PROCESS_INFORMATION pi;
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                                  &si, &pi);
+    CloseHandle(null_device);
+    if (!started) return 0;
+    CloseHandle(pi.hThread);
+    return intptr_t(pi.hProcess);
+}
+
 intptr_t os_start_silent_process(char* command_line, char* const*)
 {
     if (os_fault_hit(OS_CALL_START_PROCESS)) return 0;
@@ -674,18 +705,38 @@ intptr_t os_start_silent_process(char* command_line, char* const*)
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     si.hStdOutput = null_device;
     si.hStdError = null_device;
+    // The job's handle stays open until this process ends; closing it then
+    // ends the program too.
+    HANDLE job = CreateJobObjectA(nullptr, nullptr);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+    ZeroMemory(&limits, sizeof limits);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job) SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
     PROCESS_INFORMATION pi;
-    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                  nullptr, &si, &pi);
+    BOOL started = CreateProcessA(nullptr, command_line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                                  nullptr, nullptr, &si, &pi);
     CloseHandle(null_device);
-    if (!started) return 0;
+    if (!started) {
+        if (job) CloseHandle(job);
+        return 0;
+    }
+    if (job) AssignProcessToJobObject(job, pi.hProcess);
+    ResumeThread(pi.hThread);
     CloseHandle(pi.hThread);
     return intptr_t(pi.hProcess);
 }
 
-void os_wait_process(intptr_t process)
+int os_wait_process(intptr_t process)
 {
-    WaitForSingleObject(HANDLE(process), INFINITE);
+    DWORD code = 0;
+    if (WaitForSingleObject(HANDLE(process), INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(HANDLE(process), &code))
+        return -1;
+    return int(code);
+}
+
+void os_lower_priority()
+{
+    SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
 }
 
 void os_close_process(intptr_t process)

@@ -65,7 +65,7 @@ const char* const log_cache_refused = "cache.refused=%s (%s)";
 const char* const log_cache_fallback = "cache.fallback=%s";
 const char* const log_cache_removed = "cache.removed=%s";
 const char* const text_cache_no_path = "no cache path";
-const char* const text_cache_not_own = "a link, a file or another user's folder";
+const char* const text_cache_not_own = "a link, a file, another user's folder or one writable by others";
 const char* const text_cache_not_made = "cannot be made";
 const char* const text_cache_locked = "lock unavailable";
 const char* const text_cache_write_failed = "extraction failed";
@@ -74,6 +74,8 @@ const char* const text_cache_no_stamp = "no stamp";
 const char* const text_cache_bad_stamp = "damaged stamp";
 const char* const text_cache_other_sections = "signature differs";
 const char* const text_cache_file_changed = "file changed: %s";
+const char* const text_cache_open = "folder writable by others";
+const char* const log_cache_leftover = "cache.leftover=%s";
 // The stamp: its first line, one line per section, one per extracted file.
 const char* const text_stamp_head = "glimvane-cache 1\n";
 const char* const text_stamp_section = "section %c %016llx %d\n";
@@ -190,6 +192,7 @@ const char* const text_vm_cache_no_release = "no release file beside the VM libr
 const char* const text_vm_cache_unknown = "unknown runtime version '%s'";
 const char* const text_vm_cache_own_options = "the package's VM options set class sharing";
 const char* const text_vm_cache_too_old = "runtime version %d has no class cache to write";
+const char* const text_vm_cache_failed = "the runtime could not make a class cache lately";
 // Each VM option of fast start: the files property, then the cache's.
 const char* const log_fast_option = "fast.option=%s";
 const char* const log_vm_cache_use = "vm.cache.use=%s";
@@ -200,6 +203,12 @@ const char* const log_vm_cache_made = "vm.cache.made=%s";
 const char* const log_vm_cache_not_made = "vm.cache.not.made=%s";
 const char* const log_vm_cache_rejected = "vm.cache.rejected=%s";
 const char* const log_vm_cache_used = "vm.cache.used=%s";
+// The launch loaded many classes the archive lacks: it is dumped again.
+const char* const log_vm_cache_grows = "vm.cache.grows=%s (%d of %d classes lacking)";
+const char* const log_vm_cache_builder = "vm.cache.builder=%s";
+const char* const log_vm_cache_no_builder = "vm.cache.builder.failed=%s";
+// In the builder, with -D* before -vmcache*.
+const char* const log_vm_cache_building = "vm.cache.building=%s";
 
 // ---- console relay --------------------------------------------------------------------
 const char* const log_stderrfix = "stderrfix";

@@ -44,6 +44,7 @@ void JNICALL vm_exit_hook(jint status)
 
 void JNICALL vm_abort_hook()
 {
+    drop_vm_cache();
     hooks_in_use.abort();
 }
 

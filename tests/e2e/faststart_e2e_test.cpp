@@ -8,8 +8,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
 #include <functional>
+#include <spawn.h>
 #include <string>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -23,14 +31,68 @@ struct fast_package : package_dir {
     fs::path cache = root / "cache";
     fs::path base() const { return cache / "glimvane"; }
 
-    run_result launch(const std::vector<std::string>& words)
+    std::vector<std::string> env() const
     {
-        std::vector<std::string> argv = {exe.string(), "-D*"};
-        argv.insert(argv.end(), words.begin(), words.end());
         std::vector<std::string> env = desktop.env();
         env.insert(env.end(), {"TMPDIR=" + tmp.string(), "LANG=C.UTF-8", "JAVA_HOME=" TEST_JAVA_HOME,
                                "XDG_CACHE_HOME=" + cache.string()});
-        return run_program(argv, env);
+        return env;
+    }
+
+    run_result launch(const std::vector<std::string>& words, bool debug = true)
+    {
+        std::vector<std::string> argv = {exe.string()};
+        if (debug) argv.push_back("-D*");
+        argv.insert(argv.end(), words.begin(), words.end());
+        return run_program(argv, env());
+    }
+
+    // A launch without the debug log, as a user runs it: true when its
+    // output begins with `out` (is empty for ""), nothing went to the error
+    // stream, and it exited with 0.
+    ::testing::AssertionResult quiet(const std::vector<std::string>& words, const std::string& out)
+    {
+        run_result r = launch(words, false);
+        bool printed = out.empty() ? r.out.empty() : r.out.rfind(out, 0) == 0;
+        if (r.exit_code == 0 && printed && r.err == "") return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "exit " << r.exit_code << "\n" << r.out << r.err;
+    }
+
+    // The package's own cache folder: the one folder named by an identity.
+    fs::path folder() const
+    {
+        for (const auto& e : fs::directory_iterator(base()))
+            if (e.is_directory() && e.path().filename().string().find('.') == std::string::npos) return e.path();
+        return {};
+    }
+
+    // Waits for the builders at work on the class caches of every package
+    // in the cache.
+    void wait_for_builders() const
+    {
+        for (const auto& d : fs::directory_iterator(base())) {
+            if (!d.is_directory() || d.path().filename().string().find('.') != std::string::npos) continue;
+            for (const auto& e : fs::directory_iterator(d.path()))
+                if (e.path().extension() == ".classes") wait_for_vm_cache_builder(e.path());
+        }
+    }
+
+    // What killed or failed runs leave: staging and trash folders beside
+    // the package's folder, work files and an older release's files in it.
+    std::vector<std::string> leftovers() const
+    {
+        std::vector<std::string> found;
+        for (const auto& e : fs::directory_iterator(base()))
+            if (e.path().filename().string().find(".stage-") != std::string::npos ||
+                e.path().filename().string().find(".trash-") != std::string::npos)
+                found.push_back(e.path().string());
+        for (const auto& e : fs::directory_iterator(folder())) {
+            std::string name = e.path().filename().string();
+            for (const char* end : {".part", ".conf", ".aot", ".tmp"})
+                if (name.size() > strlen(end) && name.compare(name.size() - strlen(end), std::string::npos, end) == 0)
+                    found.push_back(e.path().string());
+        }
+        return found;
     }
 
     // The names in our cache folder, sorted.
@@ -268,6 +330,7 @@ TEST(FastStart, ACacheOfAnotherUserOrALinkIsRefusedAndTheLaunchFallsBack)
         p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start"});
         run_result r = p.launch({});
         fs::path folder = value_of(log_texts(r.out), "cache.folder");
+        p.wait_for_builders();
         fs::remove_all(folder);
         fs::path refused = c.plant(p, folder);
 
@@ -318,12 +381,192 @@ TEST(FastStart, AnOldCacheIsRemovedByALaterLaunchUnlessInUse)
     write_text(go, "");
     running.join();
     EXPECT_EQ(paused.exit_code, 0) << paused.out << paused.err;
+    // Its class cache's builder holds the package in use while it works.
+    waiting.wait_for_builders();
     fs::last_write_time(lock, old);
     r = other.launch({});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
     std::vector<std::string> log = log_texts(r.out);
     EXPECT_TRUE(has_line(log, "cache.removed=" + folder.string())) << r.out;
     EXPECT_EQ(other.cache_entries(), only(value_of(log, "cache.folder")));
+}
+
+// The processes whose command line holds `text`.
+std::vector<pid_t> processes_with(const std::string& text)
+{
+    std::vector<pid_t> found;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(e.path() / "cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (line.find(text) != std::string::npos) found.push_back(pid_t(std::stoi(name)));
+    }
+    return found;
+}
+
+bool wait_until(const std::function<bool()>& done, int seconds = 60)
+{
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return done();
+}
+
+TEST(FastStart, KilledLaunchesAndBuildersLeaveNothingThatTheNextLaunchKeeps)
+{
+    fast_package p;
+    p.pack({"--jar", GLIMVANE_BOOT_APPS_JAR, "--main", "Pause", "--fast-start"});
+    const fs::path go = p.root / "go";
+    const fs::path wait = p.root / "never";
+    write_text(go, "");
+    ASSERT_TRUE(p.quiet({go.string()}, ""));
+    p.wait_for_builders();
+    fs::path folder = p.folder();
+    std::string archive;
+    for (const auto& e : fs::directory_iterator(folder))
+        if (e.path().extension() == ".jsa") archive = e.path().string();
+    ASSERT_FALSE(archive.empty());
+    const std::string vm = archive.substr(0, archive.size() - 4);
+
+    // Killed while the application runs: it has its class list half
+    // written (the launch after the archive was made records).
+    std::vector<std::string> env = p.env();
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    std::string exe = p.exe.string(), word = wait.string();
+    char* argv[] = {&exe[0], &word[0], nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, argv, envp.data()), 0);
+    EXPECT_TRUE(wait_until([&] { return !processes_with(word).empty() && fs::exists(vm + ".uses"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    // What launches killed while staging, at exit or in the builder leave.
+    fs::create_directory(folder.string() + ".stage-GVDEAD1");
+    write_text(folder.string() + ".stage-GVDEAD1/half.jar", "half");
+    for (const char* name : {".classes.GVDEAD2.part", ".jsa.build.jsa.part", ".jsa.build.classes.part",
+                             ".aot.GVDEAD3.conf", ".aot", ".aot.stamp"})
+        write_text(vm + name, "left");
+    EXPECT_FALSE(p.leftovers().empty());
+
+    // Killed while it builds: the runtime's dump goes with it.
+    fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
+    fs::remove(archive);
+    ASSERT_TRUE(p.quiet({go.string()}, ""));
+    std::vector<pid_t> builders = processes_with("-vmcache*");
+    for (pid_t builder : processes_with(folder.string()))
+        if (std::find(builders.begin(), builders.end(), builder) != builders.end()) kill(builder, SIGKILL);
+    EXPECT_TRUE(wait_until([&] { return processes_with(folder.string()).empty(); }, 10))
+        << "no builder or dump of the killed one runs on";
+
+    for (int i = 0; i < 2; i++) {
+        ASSERT_TRUE(p.quiet({go.string()}, "")) << i;
+        p.wait_for_builders();
+    }
+    EXPECT_EQ(p.leftovers(), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(archive));
+}
+
+TEST(FastStart, AnythingInTheCacheThatIsNotPrivateOrIsALinkIsNotTrusted)
+{
+    struct trust_case {
+        const char* name;
+        void (*plant)(const fs::path& base, const fs::path& folder);
+        const char* expect;  // the log text the next launch shows
+    };
+    const trust_case cases[] = {
+        {"a jar writable by the group",
+         [](const fs::path&, const fs::path& folder) {
+             fs::permissions(folder / "hello.jar", fs::perms::group_write, fs::perm_options::add);
+         },
+         "cache.miss=file changed: hello.jar"},
+        {"a jar replaced by a link to a copy of the same size and time",
+         [](const fs::path&, const fs::path& folder) {
+             fs::path jar = folder / "hello.jar";
+             fs::path copy = folder.parent_path().parent_path() / "copy.jar";
+             fs::copy_file(jar, copy);
+             fs::last_write_time(copy, fs::last_write_time(jar));
+             fs::remove(jar);
+             fs::create_symlink(copy, jar);
+         },
+         "cache.miss=file changed: hello.jar"},
+        {"the stamp writable by others",
+         [](const fs::path&, const fs::path& folder) {
+             fs::permissions(folder / ".glimvane-owner.stamp", fs::perms::others_write, fs::perm_options::add);
+         },
+         "cache.miss=damaged stamp"},
+        {"the package's folder made 0777",
+         [](const fs::path&, const fs::path& folder) { fs::permissions(folder, fs::perms::all); },
+         "cache.miss=folder writable by others"},
+        {"our folder made 0777", [](const fs::path& base, const fs::path&) { fs::permissions(base, fs::perms::all); },
+         "cache.fallback="},
+    };
+    for (const trust_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fast_package p;
+        p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start"});
+        run_result first = p.launch({});
+        ASSERT_EQ(first.exit_code, 0) << first.out << first.err;
+        fs::path folder = p.folder();
+        p.wait_for_builders();
+        c.plant(p.base(), folder);
+        run_result r = p.launch({});
+        EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(hello), std::string::npos);
+        std::vector<std::string> log = log_texts(r.out);
+        EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(c.expect, 0) == 0; }))
+            << r.out;
+        if (fs::status(p.base()).permissions() != fs::perms::all) {
+            // Extracted again: private, no link, and hit by the next launch.
+            EXPECT_EQ(fs::status(folder).permissions(), private_folder);
+            EXPECT_FALSE(fs::is_symlink(folder / "hello.jar"));
+            EXPECT_TRUE(has_line(log_texts(p.launch({}).out), "cache.hit=" + folder.string()));
+        }
+    }
+}
+
+TEST(FastStart, APrivateRuntimeWithoutAClassArchiveOfItsOwnGetsOne)
+{
+    // A runtime made by jlink has no archive of its own; the builder dumps
+    // one from the lists alone.
+    fast_package p;
+    fs::path rt = p.exe.parent_path() / "rt";
+    fs::create_directories(p.exe.parent_path());
+    run_result made = run_program({TEST_JAVA_HOME "/bin/jlink", "--add-modules", "java.base", "--output", rt.string()});
+    ASSERT_EQ(made.exit_code, 0) << made.out << made.err;
+    ASSERT_FALSE(fs::exists(rt / "lib/server/classes.jsa"));
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start",
+            "--var=jvm=rt/lib/server/libjvm.so"});
+    for (int i = 0; i < 2; i++) {
+        EXPECT_TRUE(p.quiet({}, hello)) << i;
+        p.wait_for_builders();
+    }
+    run_result r = p.launch({});
+    std::vector<std::string> log = log_texts(r.out);
+    EXPECT_EQ(value_of(log, "vm.cache.runtime"), rt.string() + " version=17") << r.out;
+    EXPECT_FALSE(value_of(log, "vm.cache.used").empty()) << r.out;
+}
+
+TEST(FastStart, ACacheDiskWithRoomForTheJarsOnlyCostsNoLaunch)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    fast_package p;
+    fs::create_directories(p.cache);
+    ASSERT_EQ(mount("tmpfs", p.cache.c_str(), "tmpfs", 0, "size=96k"), 0) << strerror(errno);
+    struct unmount {
+        fs::path at;
+        ~unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } guard{p.cache};
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--fast-start"});
+    for (int i = 0; i < 3; i++) {
+        EXPECT_TRUE(p.quiet({}, hello)) << i;
+        p.wait_for_builders();
+    }
+    run_result r = p.launch({});
+    EXPECT_TRUE(has_line(log_texts(r.out), "cache.hit=" + p.folder().string())) << r.out;
+    EXPECT_EQ(p.leftovers(), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The VM class caches of fast start on the runtimes installed here, through
 // vmcache_host (the VM hosted as the launcher hosts it): the first launch
-// makes the cache, also when the application ends through System.exit, the
-// next one uses it, and a cache damaged or changed by hand is dropped and
-// made again, with the runtime's own complaints kept off the console.
+// records its classes and the builder it starts makes the archive, the
+// next one uses it, and an archive damaged or changed by hand is dropped
+// and made again, with the runtime's own complaints kept off the console.
 // OpenJDK 17 always; Temurin 25 where it is installed.
 #include "tests/e2e/run.h"
 #include "tests/fs_util.h"
@@ -10,9 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <sys/file.h>
+#include <thread>
 #include <vector>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,13 +26,12 @@ const fs::path temurin25 = "/usr/lib/jvm/temurin-25-jdk-amd64";
 
 struct runtime_case {
     fs::path home;
-    const char* extension;  // of the cache file
 };
 
 std::vector<runtime_case> runtimes()
 {
-    std::vector<runtime_case> list = {{jdk17, ".jsa"}};
-    if (fs::exists(temurin25 / "lib/server/libjvm.so")) list.push_back({temurin25, ".aot"});
+    std::vector<runtime_case> list = {{jdk17}};
+    if (fs::exists(temurin25 / "lib/server/libjvm.so")) list.push_back({temurin25});
     return list;
 }
 
@@ -77,28 +81,43 @@ struct cache_bench {
     fs::path cache_file() const
     {
         for (const auto& e : fs::directory_iterator(cache))
-            if (e.path().extension() == runtime.extension) return e.path();
+            if (e.path().extension() == ".jsa") return e.path();
         return {};
     }
 
-    // The state after a run that left a made cache: the cache and its stamp.
+    // Waits for the builders at work on the cache: each holds its lock.
+    void wait_for_builders() const
+    {
+        for (const auto& e : fs::directory_iterator(cache))
+            if (e.path().extension() == ".classes") wait_for_vm_cache_builder(e.path());
+    }
+
+    // The state once the builder made the archive: the list it came from,
+    // the archive with its stamp, the builder's lock, and the count of the
+    // launches that used it; nothing of a killed or failed run.
     void expect_made() const
     {
+        wait_for_builders();
         std::vector<std::string> names = files();
-        ASSERT_EQ(names.size(), 2u) << runtime.home;
-        EXPECT_EQ(fs::path(names[0]).extension(), runtime.extension);
-        EXPECT_EQ(names[1], names[0] + ".stamp");
+        names.erase(std::remove_if(names.begin(), names.end(),
+                                   [](const std::string& n) { return fs::path(n).extension() == ".uses"; }),
+                    names.end());
+        ASSERT_EQ(names.size(), 4u) << runtime.home << ": " << testing::PrintToString(names);
+        std::string prefix = fs::path(names[0]).stem().string();
+        EXPECT_EQ(names, (std::vector<std::string>{prefix + ".classes", prefix + ".jsa", prefix + ".jsa.build",
+                                                   prefix + ".jsa.stamp"}));
     }
 };
 
 // What the application prints; nothing of the runtime's cache notes.
 const std::string app_output = "compiled 0\n";
 
-TEST(VmCache, FirstLaunchMakesTheCacheEvenThroughSystemExitAndTheNextUsesIt)
+TEST(VmCache, FirstLaunchRecordsTheBuilderMakesTheArchiveAndTheNextLaunchesUseIt)
 {
     for (const runtime_case& runtime : runtimes()) {
         SCOPED_TRACE(runtime.home);
         cache_bench bench(runtime);
+        // Ended by System.exit, the first launch still hands its list on.
         run_result first = bench.launch({"exit"});
         EXPECT_EQ(first.exit_code, 7);
         EXPECT_EQ(first.out, app_output);
@@ -110,7 +129,6 @@ TEST(VmCache, FirstLaunchMakesTheCacheEvenThroughSystemExitAndTheNextUsesIt)
         EXPECT_TRUE(has_log(second, "vm.cache.use=" + bench.cache_file().string())) << second.out;
         EXPECT_TRUE(has_log(second, "vm.cache.used=")) << second.out;
 
-        // Ended by System.exit, the run that uses the cache still judges it.
         run_result third = bench.launch({"-D", "exit"});
         EXPECT_EQ(third.exit_code, 7);
         EXPECT_TRUE(has_log(third, "vm.cache.used=")) << third.out;
@@ -118,57 +136,97 @@ TEST(VmCache, FirstLaunchMakesTheCacheEvenThroughSystemExitAndTheNextUsesIt)
     }
 }
 
-TEST(VmCache, ADamagedCacheIsRejectedQuietlyRemovedAndMadeAgain)
+TEST(VmCache, ALaunchOfOtherWorkGrowsTheArchive)
 {
+    cache_bench bench(runtimes()[0]);
+    EXPECT_EQ(bench.launch({"version"}).exit_code, 0);
+    bench.expect_made();
+    // The first launch after the archive was made records its classes:
+    // javax.tools brings thousands the version launch never loaded.
+    run_result compile = bench.launch({"-D"});
+    EXPECT_EQ(compile.exit_code, 0) << compile.err;
+    EXPECT_TRUE(has_log(compile, "vm.cache.grows=" + bench.cache_file().string())) << compile.out;
+    EXPECT_TRUE(has_log(compile, "vm.cache.builder=")) << compile.out;
+    bench.expect_made();
+    // The second records too, and finds nothing worth dumping again.
+    run_result again = bench.launch({"-D"});
+    EXPECT_TRUE(has_log(again, "vm.cache.used=")) << again.out;
+    EXPECT_FALSE(has_log(again, "vm.cache.grows=")) << again.out;
+}
+
+TEST(VmCache, ADamagedChangedOrLinkedArchiveIsDroppedQuietlyAndMadeAgain)
+{
+    struct damage_case {
+        const char* name;
+        bool by_runtime;  // only the runtime can tell: size and time kept
+        void (*damage)(const fs::path& file);
+    };
+    const damage_case cases[] = {
+        {"its header overwritten", true,
+         [](const fs::path& file) {
+             std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+             f.write("XXXXXXXXXXXXXXXX", 16);
+         }},
+        {"appended to", false, [](const fs::path& file) { std::ofstream(file, std::ios::app) << "appended"; }},
+        {"deleted", false, [](const fs::path& file) { fs::remove(file); }},
+        {"replaced by a link to a copy", false,
+         [](const fs::path& file) {
+             fs::copy_file(file, file.string() + ".copy");
+             fs::remove(file);
+             fs::create_symlink(file.string() + ".copy", file);
+         }},
+        {"made writable by others", false,
+         [](const fs::path& file) { fs::permissions(file, fs::perms::others_write, fs::perm_options::add); }},
+    };
     for (const runtime_case& runtime : runtimes()) {
-        SCOPED_TRACE(runtime.home);
-        cache_bench bench(runtime);
-        bench.launch();
-        fs::path file = bench.cache_file();
-        ASSERT_FALSE(file.empty());
-        // Damaged behind the launcher's back with size and time kept, so
-        // that only the runtime can tell.
-        auto time = fs::last_write_time(file);
-        fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
-        {
-            std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
-            f.write("XXXXXXXX", 8);
+        for (const damage_case& c : cases) {
+            SCOPED_TRACE(runtime.home.string() + ": " + c.name);
+            cache_bench bench(runtime);
+            bench.launch();
+            bench.wait_for_builders();
+            fs::path file = bench.cache_file();
+            ASSERT_FALSE(file.empty());
+            auto time = fs::last_write_time(file);
+            fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
+            c.damage(file);
+            if (c.by_runtime) fs::last_write_time(file, time);
+            if (fs::exists(file)) fs::permissions(file, fs::perms::owner_write, fs::perm_options::remove);
+
+            run_result damaged = bench.launch();
+            EXPECT_EQ(damaged.exit_code, 0) << damaged.err;
+            EXPECT_EQ(damaged.out, app_output);
+            EXPECT_EQ(damaged.err, "");
+            // Dropped: made again by the builder of the damaged launch, or
+            // of the one after it when the runtime refused the archive.
+            bench.wait_for_builders();
+            fs::remove(file.string() + ".copy");
+            if (!fs::exists(file)) bench.launch();
+            bench.expect_made();
+            run_result remade = bench.launch({"-D"});
+            EXPECT_EQ(remade.exit_code, 0) << remade.err;
+            EXPECT_TRUE(has_log(remade, "vm.cache.used=" + file.string())) << remade.out;
+            bench.expect_made();
         }
-        fs::last_write_time(file, time);
-
-        run_result damaged = bench.launch();
-        EXPECT_EQ(damaged.exit_code, 0) << damaged.err;
-        EXPECT_EQ(damaged.out, app_output);
-        EXPECT_EQ(damaged.err, "");
-        EXPECT_EQ(bench.files(), std::vector<std::string>{}) << "the rejected cache and its stamp are gone";
-
-        run_result remade = bench.launch({"-D"});
-        EXPECT_TRUE(has_log(remade, "vm.cache.make=" + file.string())) << remade.out;
-        EXPECT_TRUE(has_log(remade, "vm.cache.made=" + file.string())) << remade.out;
-        bench.expect_made();
     }
 }
 
-TEST(VmCache, ACacheChangedOrDeletedByHandIsMadeAgain)
+TEST(VmCache, ATempFolderThatTakesNoLogKeepsAGoodArchive)
 {
-    const runtime_case runtime = runtimes()[0];
-    cache_bench bench(runtime);
+    // Without the runtime's log there is no verdict, and without a log file
+    // made beforehand the VM would not start at all.
+    cache_bench bench(runtimes()[0]);
     bench.launch();
-    fs::path file = bench.cache_file();
-    ASSERT_FALSE(file.empty());
-
-    fs::permissions(file, fs::perms::owner_write, fs::perm_options::add);
-    std::ofstream(file, std::ios::app) << "appended";
-    run_result changed = bench.launch({"-D"});
-    EXPECT_TRUE(has_log(changed, "vm.cache.changed=" + file.string())) << changed.out;
-    EXPECT_TRUE(has_log(changed, "vm.cache.made=" + file.string())) << changed.out;
     bench.expect_made();
-
-    fs::remove(file);
-    run_result deleted = bench.launch({"-D"});
-    EXPECT_TRUE(has_log(deleted, "vm.cache.make=" + file.string())) << deleted.out;
-    bench.expect_made();
-    EXPECT_TRUE(has_log(bench.launch({"-D"}), "vm.cache.used=" + file.string()));
+    fs::path temp = bench.scratch.path / "readonly";
+    fs::create_directory(temp);
+    fs::permissions(temp, fs::perms::owner_read | fs::perms::owner_exec);
+    run_result r = run_program({VMCACHE_HOST, (bench.runtime.home / "lib/server/libjvm.so").string(),
+                                bench.cache.string(), bench.boot.string() + ":" + bench.app.string(), temp.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, app_output);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(fs::exists(bench.cache_file()));
+    fs::permissions(temp, fs::perms::owner_all);
 }
 
 TEST(VmCache, APackageThatSetsClassSharingItselfGetsNoCache)

@@ -3,6 +3,8 @@
 // paths without a package:
 //   vmcache_host VM_LIBRARY CACHE_FOLDER CLASS_PATH TEMP_FOLDER [-D] [WORD...]
 // The words go to the boot class; $JOP holds the package's VM options.
+// The class cache's builder is this program again:
+//   vmcache_host [-D*] -vmcache* HOME LIST ARCHIVE CLASS_PATH HEAP JOP
 #include "support/log.h"
 #include "support/paths.h"
 #include "support/switches.h"
@@ -33,6 +35,12 @@ void abort_now()
 
 int main(int argc, char** argv)
 {
+    int builder = argc > 1 && strcmp(argv[1], "-D*") == 0 ? 2 : 1;
+    if (argc > builder && strcmp(argv[builder], "-vmcache*") == 0) {
+        debug_flag = builder == 2;
+        run_vm_cache_builder(argc - builder - 1, argv + builder + 1);
+        return 0;
+    }
     if (argc < 5) {
         fprintf(stderr, "usage: vmcache_host VM_LIBRARY CACHE_FOLDER CLASS_PATH TEMP_FOLDER [-D] [WORD...]\n");
         return 2;
@@ -45,6 +53,8 @@ int main(int argc, char** argv)
     }
     snprintf(temp_folder, temp_folder_size, "%s", argv[4]);
     snprintf(run_id, run_id_size, "GVT%X", unsigned(getpid()));
+    ssize_t self = readlink("/proc/self/exe", module_filename, module_filename_size - 1);
+    module_filename[self > 0 ? self : 0] = 0;
     max_heap = heap;
     const char* jop = getenv("JOP");
     vm_cache_options cache{};

@@ -75,13 +75,10 @@ TEST(PlanVmCache, OptionsFollowTheRuntimeVersion)
     } cases[] = {
         {"1.8.0_392", {}},
         {"11.0.2", {}},
-        {"13", {"-XX:ArchiveClassesAtExit={file}.jsa.{run}.part", "-Xlog:cds*=off"}},
-        {"17.0.15", {"-XX:ArchiveClassesAtExit={file}.jsa.{run}.part", "-Xlog:cds*=off"}},
-        {"19", {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile={file}.jsa", "-Xlog:cds*=off"}},
-        {"24.0.1", {"-XX:+AutoCreateSharedArchive", "-XX:SharedArchiveFile={file}.jsa", "-Xlog:cds*=off"}},
-        {"25.0.3",
-         {"-XX:AOTMode=record", "-XX:AOTConfiguration={file}.aot.{run}.conf", "-Xlog:aot*=off,cds*=off",
-          "-XX:+UnlockDiagnosticVMOptions", "-XX:-DisplayVMOutput"}},
+        {"13", {"-XX:DumpLoadedClassList={file}.classes.{run}.part", "-Xlog:cds*=off"}},
+        {"17.0.15", {"-XX:DumpLoadedClassList={file}.classes.{run}.part", "-Xlog:cds*=off"}},
+        {"24.0.1", {"-XX:DumpLoadedClassList={file}.classes.{run}.part", "-Xlog:aot*=off,cds*=off"}},
+        {"25.0.3", {"-XX:DumpLoadedClassList={file}.classes.{run}.part", "-Xlog:aot*=off,cds*=off"}},
         {"unknown", {}},
     };
     snprintf(run_id, run_id_size, "GVUNIT");
