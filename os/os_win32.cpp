@@ -65,6 +65,76 @@ namespace {
 
 HANDLE saved_stdout_handle = INVALID_HANDLE_VALUE;
 
+// A VM built with another C runtime than ours (a real one uses the UCRT or an
+// older msvcr) writes its dump through that runtime's own descriptor 1, which
+// our _dup2 and SetStdHandle do not reach: those runtimes take their
+// descriptors from the standard handles once, when they are loaded.
+#ifdef _UCRT
+const char* const own_crt = "ucrtbase.dll";
+#else
+const char* const own_crt = "msvcrt.dll";
+#endif
+const char* const foreign_crts[] = {"ucrtbase.dll", "msvcr120.dll", "msvcr110.dll", "msvcr100.dll",
+                                    "msvcr90.dll", "msvcr80.dll", "msvcr71.dll", "msvcrt.dll"};
+const int foreign_crt_count = int(sizeof foreign_crts / sizeof foreign_crts[0]);
+
+struct foreign_crt {
+    int(__cdecl* dup)(int);
+    int(__cdecl* dup2)(int, int);
+    int(__cdecl* close)(int);
+    int(__cdecl* open_handle)(intptr_t, int);
+    // What its descriptor 1 was before the dump; -1 when it had none.
+    int saved;
+    bool redirected;
+};
+foreign_crt foreign_stdout[foreign_crt_count];
+
+// Points descriptor 1 of every other loaded C runtime at `handle`.
+void foreign_stdout_redirect(HANDLE handle)
+{
+    for (int i = 0; i < foreign_crt_count; i++) {
+        foreign_crt& crt = foreign_stdout[i];
+        crt.redirected = false;
+        if (strcmp(foreign_crts[i], own_crt) == 0) continue;
+        HMODULE module = GetModuleHandleA(foreign_crts[i]);
+        if (!module) continue;
+        crt.dup = reinterpret_cast<int(__cdecl*)(int)>(os_find_symbol(module, "_dup"));
+        crt.dup2 = reinterpret_cast<int(__cdecl*)(int, int)>(os_find_symbol(module, "_dup2"));
+        crt.close = reinterpret_cast<int(__cdecl*)(int)>(os_find_symbol(module, "_close"));
+        crt.open_handle = reinterpret_cast<int(__cdecl*)(intptr_t, int)>(os_find_symbol(module, "_open_osfhandle"));
+        if (!crt.dup || !crt.dup2 || !crt.close || !crt.open_handle) continue;
+        // The runtime closes what it is given: it gets a handle of its own.
+        HANDLE copy;
+        if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, FALSE,
+                             DUPLICATE_SAME_ACCESS))
+            continue;
+        int fd = crt.open_handle(reinterpret_cast<intptr_t>(copy), _O_BINARY);
+        if (fd < 0) {
+            CloseHandle(copy);
+            continue;
+        }
+        crt.saved = crt.dup(1);
+        if (crt.dup2(fd, 1) == 0) crt.redirected = true;
+        crt.close(fd);
+        if (!crt.redirected && crt.saved >= 0) crt.close(crt.saved);
+    }
+}
+
+void foreign_stdout_restore()
+{
+    for (foreign_crt& crt : foreign_stdout) {
+        if (!crt.redirected) continue;
+        // Without a descriptor 1 before, it has none after.
+        if (crt.saved >= 0) {
+            crt.dup2(crt.saved, 1);
+            crt.close(crt.saved);
+        } else {
+            crt.close(1);
+        }
+        crt.redirected = false;
+    }
+}
+
 }  // namespace
 
 int os_stdout_redirect(int fd)
@@ -77,7 +147,9 @@ int os_stdout_redirect(int fd)
         return -1;
     }
     saved_stdout_handle = GetStdHandle(STD_OUTPUT_HANDLE);
-    SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(fd)));
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    SetStdHandle(STD_OUTPUT_HANDLE, handle);
+    foreign_stdout_redirect(handle);
     return saved;
 }
 
@@ -85,6 +157,7 @@ void os_stdout_restore(int saved)
 {
     if (saved < 0) return;
     fflush(stdout);
+    foreign_stdout_restore();
     SetStdHandle(STD_OUTPUT_HANDLE, saved_stdout_handle);
     _dup2(saved, 1);
     _close(saved);

@@ -53,6 +53,9 @@ std::string record_path;
 std::string boot_action = "null";
 std::string say_text;
 int thread_ms = 0;
+// -Dtestvm.dumpcrt=DLL: the dump is written through that C runtime's own
+// descriptor 1, as a real VM built with another runtime than ours writes it.
+int(__cdecl* dump_write)(int, const void*, unsigned) = nullptr;
 void(JNICALL* exit_hook)(jint) = nullptr;
 void(JNICALL* abort_hook)() = nullptr;
 HANDLE live_thread;
@@ -333,10 +336,17 @@ extern "C" __declspec(dllexport) jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void
         if (const char* v = testvm_value(option, "boot")) boot_action = v;
         if (const char* v = testvm_value(option, "say")) say_text = v;
         if (const char* v = testvm_value(option, "thread")) thread_ms = atoi(v);
+        if (const char* v = testvm_value(option, "dumpcrt")) {
+            // Loaded with the VM, it takes its descriptors from the standard
+            // handles of this moment.
+            if (HMODULE crt = LoadLibraryA(v))
+                dump_write = reinterpret_cast<int(__cdecl*)(int, const void*, unsigned)>(GetProcAddress(crt, "_write"));
+        }
         if (strcmp(option, "exit") == 0) exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(args->options[i].extraInfo);
         if (strcmp(option, "abort") == 0) abort_hook = reinterpret_cast<void(JNICALL*)()>(args->options[i].extraInfo);
     }
     record("library=%s", load_path);
+    if (dump_write) record("dumpcrt=loaded");
     record("load.cwd=%s", load_cwd);
     record("load.thread=%lu", load_thread);
     record("create.thread=%lu", GetCurrentThreadId());
@@ -354,6 +364,12 @@ extern "C" __declspec(dllexport) jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void
 extern "C" __declspec(dllexport) void JNICALL JVM_DumpAllStacks(JNIEnv*, jclass)
 {
     record("dump.thread=%lu", GetCurrentThreadId());
-    printf("Full thread dump testvm\n\n\"main\" prio=5 tid=%lu\n", load_thread);
+    char text[100];
+    int length = snprintf(text, sizeof text, "Full thread dump testvm\n\n\"main\" prio=5 tid=%lu\n", load_thread);
+    if (dump_write) {
+        dump_write(1, text, unsigned(length));
+        return;
+    }
+    fputs(text, stdout);
     fflush(stdout);
 }

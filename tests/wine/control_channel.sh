@@ -18,9 +18,11 @@ ctl() {
 
 install_runtime "$work/jre"
 
-# channel_case [PACK OPTIONS...]
+# channel_case EXTRA_JOP [PACK OPTIONS...]
 channel_case() {
-  pack_vm "$work/Busy App.exe" '-Dtestvm.thread=8000 "-Dtestvm.say=working hard"' --var 'jvm=jre\bin\server\jvm.dll' "$@"
+  local extra=$1
+  shift
+  pack_vm "$work/Busy App.exe" "-Dtestvm.thread=8000 \"-Dtestvm.say=working hard\" $extra" --var 'jvm=jre\bin\server\jvm.dll' "$@"
   rm -f "$record" "$work/dumps here/stacks.txt"
   (cd "$work" && timeout 120 wine "Busy App.exe" -D* >"$work/launch.txt" 2>&1; echo $? >"$work/launch.rc") &
   for _ in $(seq 300); do
@@ -42,6 +44,7 @@ channel_case() {
   ctl dump "$id" "$(winpath "$work/dumps here")\\stacks.txt"
   [ $rc -eq 0 ] || fail "dump: exit code $rc"
   grep -qx 'Full thread dump testvm' "$work/dumps here/stacks.txt" || { out=$(cat "$work/dumps here/stacks.txt"); fail "no dump in the file"; }
+  [ -z "$extra" ] || expect_recorded dumpcrt loaded
   expect_recorded attach.name stackTracer
   expect_recorded attach.version 0x10002
   expect_recorded detach ''
@@ -72,6 +75,9 @@ channel_case() {
   [ $rc -eq 3 ] || fail "the channel of an ended launch answered ($rc)"
 }
 
-channel_case
-channel_case --console
+channel_case ''
+channel_case '' --console
+# A VM built with another C runtime than the stub's writes its dump through
+# that runtime's own descriptor 1: the console stub points it at the file too.
+channel_case -Dtestvm.dumpcrt=ucrtbase.dll --console
 echo "$name: ok"
