@@ -380,8 +380,8 @@ void refuse(const char* path, const char* why)
 }
 
 // Our own folder below the user's cache, made when missing; null (with the
-// refusal logged) when it is missing and cannot be made, a link, or not
-// this user's.
+// refusal logged) when it is missing and cannot be made, a link, not this
+// user's, or below a folder that another user can change.
 char* cache_base()
 {
     char root[cache_path_buffer];
@@ -390,6 +390,12 @@ char* cache_base()
         return nullptr;
     }
     if (!os_is_dir(root)) os_create_dir(root);
+    // Another account that can rename or replace a folder above ours could
+    // swap our folder for its own between our checks and our use.
+    if (!os_path_safe(root)) {
+        refuse(root, text_cache_unsafe_way);
+        return nullptr;
+    }
     char* base = format_new("%s%c%s", root, os_path_sep, cache_dir_name);
     if (os_folder_check(base) == OS_FOLDER_MISSING) os_create_dir(base);
     os_folder_state state = os_folder_check(base);

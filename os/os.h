@@ -171,6 +171,12 @@ bool os_own_folder(const char* path, int64_t* age_seconds);
 // when it is an absolute path, else $HOME/.cache (POSIX); %LOCALAPPDATA%
 // (Windows). Its length, 0 when there is none or it does not fit.
 size_t os_user_cache_path(char* buf, size_t size);
+// True when no other account can change what `path` names: every folder on
+// the way to it and itself, links followed, belongs to this user or root and
+// is writable by group or others only with the sticky bit (as /tmp), and
+// every link on the way is this user's or root's. False for a missing name.
+// Always true on Windows, where the cache is in the user's profile.
+bool os_path_safe(const char* path);
 // What `path` itself is, never through a link: missing, a folder of this
 // user (POSIX: owned by the effective user; Windows: a folder that is no
 // reparse point, the profile being the user's own), such a folder that

@@ -402,6 +402,75 @@ size_t os_user_cache_path(char* buf, size_t size)
     return size_t(n);
 }
 
+namespace {
+
+// A folder or link on the way to a cache that no other account can change:
+// this user's or root's, and a folder that group or others may write only
+// with the sticky bit (as /tmp), where no one can rename another's names.
+bool unchangeable_by_others(const struct stat& st)
+{
+    if (st.st_uid != geteuid() && st.st_uid != 0) return false;
+    if (S_ISLNK(st.st_mode)) return true;
+    return S_ISDIR(st.st_mode) && (!(st.st_mode & (S_IWGRP | S_IWOTH)) || (st.st_mode & S_ISVTX));
+}
+
+}  // namespace
+
+bool os_path_safe(const char* path)
+{
+    // Resolved by hand, one name at a time, so that every folder reached
+    // and every link on the way is looked at, those inside link targets too.
+    char done[PATH_MAX];
+    char rest[PATH_MAX];
+    char target[PATH_MAX];
+    struct stat st;
+    if (path[0] != '/' || strlen(path) >= sizeof rest || lstat("/", &st) != 0 || !unchangeable_by_others(st))
+        return false;
+    done[0] = 0;
+    strcpy(rest, path);
+    int links = 0;
+    size_t at = 0;
+    for (;;) {
+        while (rest[at] == '/') at++;
+        if (!rest[at]) return true;
+        size_t end = at;
+        while (rest[end] && rest[end] != '/') end++;
+        size_t length = end - at;
+        if (length == 1 && rest[at] == '.') {
+            at = end;
+            continue;
+        }
+        if (length == 2 && rest[at] == '.' && rest[at + 1] == '.') {
+            // `done` holds folders only: its parent is its last name cut off.
+            if (char* slash = strrchr(done, '/')) *slash = 0;
+            at = end;
+            continue;
+        }
+        size_t done_length = strlen(done);
+        if (done_length + 1 + length >= sizeof done) return false;
+        done[done_length] = '/';
+        memcpy(done + done_length + 1, rest + at, length);
+        done[done_length + 1 + length] = 0;
+        if (lstat(done, &st) != 0 || !unchangeable_by_others(st)) return false;
+        if (!S_ISLNK(st.st_mode)) {
+            at = end;
+            continue;
+        }
+        if (++links > 40) return false;
+        ssize_t n = readlink(done, target, sizeof target - 1);
+        if (n <= 0) return false;
+        target[n] = 0;
+        done[done_length] = 0;
+        // What the link names, then what followed it.
+        if (size_t(n) + 1 + strlen(rest + end) >= sizeof rest) return false;
+        char* tail = rest + end;
+        memmove(rest + n, tail, strlen(tail) + 1);
+        memcpy(rest, target, size_t(n));
+        if (target[0] == '/') done[0] = 0;
+        at = 0;
+    }
+}
+
 os_folder_state os_folder_check(const char* path)
 {
     struct stat st;
@@ -1382,7 +1451,7 @@ size_t os_channel_folder(char* buf, size_t size)
     const char* home = getenv("HOME");
     char base[4096];
     int n;
-    if (runtime && runtime[0] == '/' && private_folder_here(runtime)) {
+    if (runtime && runtime[0] == '/' && private_folder_here(runtime) && os_path_safe(runtime)) {
         n = snprintf(buf, size, "%s/glimvane", runtime);
     } else {
         // Without a runtime folder: the user's state folder, made when
@@ -1400,7 +1469,7 @@ size_t os_channel_folder(char* buf, size_t size)
         struct stat st;
         if (n <= 0 || size_t(n) >= sizeof base) return 0;
         mkdir(base, 0700);
-        if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return 0;
+        if (stat(base, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() || !os_path_safe(base)) return 0;
         n = snprintf(buf, size, "%s/glimvane-channels", base);
     }
     if (n <= 0 || size_t(n) >= size || !os_private_folder(buf)) {

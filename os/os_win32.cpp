@@ -423,6 +423,12 @@ size_t os_user_cache_path(char* buf, size_t size)
     return size_t(n);
 }
 
+bool os_path_safe(const char*)
+{
+    // The cache lives in the user's own profile.
+    return true;
+}
+
 os_folder_state os_folder_check(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);

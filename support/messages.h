@@ -67,6 +67,7 @@ const char* const log_cache_removed = "cache.removed=%s";
 const char* const text_cache_no_path = "no cache path";
 const char* const text_cache_not_own = "a link, a file, another user's folder or one writable by others";
 const char* const text_cache_not_made = "cannot be made";
+const char* const text_cache_unsafe_way = "another user can change a folder or link on the way to it";
 const char* const text_cache_locked = "lock unavailable";
 const char* const text_cache_write_failed = "extraction failed";
 const char* const text_cache_rename_failed = "rename failed";

@@ -323,6 +323,34 @@ TEST(FastStart, ACacheOfAnotherUserOrALinkIsRefusedAndTheLaunchFallsBack)
              fs::create_directory_symlink(p.root / "planted", p.base());
              return p.base();
          }},
+        // Above our folder: whoever can rename or replace a folder or link
+        // there could swap our folder between the checks and the use.
+        {"the user's cache folder is writable by others", false,
+         [](fast_package& p, const fs::path&) {
+             chmod(p.cache.c_str(), 0777);
+             return p.cache;
+         }},
+        {"the user's cache folder belongs to another user", true,
+         [](fast_package& p, const fs::path&) {
+             EXPECT_EQ(chown(p.cache.c_str(), 65534, 65534), 0);
+             return p.cache;
+         }},
+        {"the user's cache folder is another user's link", true,
+         [](fast_package& p, const fs::path&) {
+             fs::rename(p.cache, p.root / "real");
+             fs::create_directory_symlink(p.root / "real", p.cache);
+             EXPECT_EQ(lchown(p.cache.c_str(), 65534, 65534), 0);
+             return p.cache;
+         }},
+        {"a link to a folder in a folder open to others", false,
+         [](fast_package& p, const fs::path&) {
+             fs::create_directories(p.root / "open" / "real");
+             chmod((p.root / "open").c_str(), 0777);
+             fs::rename(p.base(), p.root / "open" / "real" / "glimvane");
+             fs::remove_all(p.cache);
+             fs::create_directory_symlink("open/../open/real", p.cache);
+             return p.cache;
+         }},
     };
     for (const refuse_case& c : cases) {
         if (c.needs_root && !root) continue;
