@@ -283,6 +283,9 @@ intptr_t os_start_silent_process(char* command_line, char* const* words);
 // Waits for the program to end; its exit status, -1 when it did not exit
 // (killed by a signal).
 int os_wait_process(intptr_t process);
+// As os_wait_process for at most `limit_ms`; a program still running then
+// is killed, and the result is -1.
+int os_wait_process_limited(intptr_t process, uint32_t limit_ms);
 // This process and every program it starts from now on run at the lowest
 // priority the system offers an ordinary user.
 void os_lower_priority();

@@ -823,6 +823,23 @@ int os_wait_process(intptr_t process)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int os_wait_process_limited(intptr_t process, uint32_t limit_ms)
+{
+    uint32_t start = os_uptime_ms();
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(pid_t(process), &status, WNOHANG);
+        if (done == pid_t(process)) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 && errno != EINTR) return -1;
+        if (os_uptime_ms() - start >= limit_ms) {
+            kill(pid_t(process), SIGKILL);
+            os_wait_process(process);
+            return -1;
+        }
+        usleep(20000);
+    }
+}
+
 void os_lower_priority()
 {
     setpriority(PRIO_PROCESS, 0, 19);

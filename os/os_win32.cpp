@@ -813,6 +813,16 @@ int os_wait_process(intptr_t process)
     return int(code);
 }
 
+int os_wait_process_limited(intptr_t process, uint32_t limit_ms)
+{
+    if (WaitForSingleObject(HANDLE(process), limit_ms) == WAIT_TIMEOUT) {
+        TerminateProcess(HANDLE(process), 1);
+        WaitForSingleObject(HANDLE(process), INFINITE);
+        return -1;
+    }
+    return os_wait_process(process);
+}
+
 void os_lower_priority()
 {
     SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);

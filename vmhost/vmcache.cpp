@@ -36,6 +36,9 @@ const size_t cache_log_limit = 256 * 1024;
 // A class list longer than this is no list of ours.
 const int64_t class_list_limit = 64 * 1024 * 1024;
 const int64_t failed_pause_seconds = 24 * 3600;
+// A dump takes seconds; one that hangs is stopped and counts as failed, so
+// that no builder holds its lock, and no launch starts another, for ever.
+const uint32_t dump_limit_ms = 10 * 60 * 1000;
 // A launch that uses the archive records its classes on its 1st, 2nd, 4th,
 // 8th, 16th launch and every 32nd after: recording costs about 5% of a
 // launch, and a workload that changed is still seen soon.
@@ -364,7 +367,7 @@ bool dump_archive(const vm_cache_job& job, const char* list, const char* work)
     intptr_t process = os_start_silent_process(command, words);
     bool done = false;
     if (process) {
-        done = os_wait_process(process) == 0;
+        done = os_wait_process_limited(process, dump_limit_ms) == 0;
         os_close_process(process);
     }
     int64_t size = 0;

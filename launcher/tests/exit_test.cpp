@@ -252,6 +252,19 @@ TEST(RunCommand, QuotedWordsAndANewSessionWhenDetached)
     }
 }
 
+TEST(RunCommand, AProgramPastItsTimeLimitIsKilled)
+{
+    char sleeper[] = "/bin/sleep 30";
+    intptr_t process = run_command(sleeper, false);
+    ASSERT_NE(process, 0);
+    EXPECT_EQ(os_wait_process_limited(process, 100), -1);
+    EXPECT_NE(kill(pid_t(process), 0), 0) << "killed and reaped";
+    char quick[] = "/bin/sh -c \"exit 3\"";
+    process = run_command(quick, false);
+    ASSERT_NE(process, 0);
+    EXPECT_EQ(os_wait_process_limited(process, 60000), 3);
+}
+
 TEST(RunCommand, ZeroWhenTheProgramCannotStart)
 {
     char missing[] = "\"/nonexistent/program\" a";
