@@ -47,7 +47,7 @@ const int lock_pause_ms = 5;
 
 bool cached_type(char type)
 {
-    return type == 'F' || type == 'B';
+    return type == 'F' || type == 'B' || type == compressed_type;
 }
 
 // A tracked text that grows by doubling: a stamp of thousands of lines costs
@@ -209,7 +209,7 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
     return problem;
 }
 
-// Writes every F and B section below `staging`, then the stamp; false when
+// Writes every F, B and C section below `staging`, then the stamp; false when
 // a file or the stamp could not be written.
 bool extract_into(const launch_state& launch, const char* staging, const text_builder& head)
 {

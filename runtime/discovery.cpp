@@ -62,6 +62,24 @@ char* find_private_jvm(const char* module_dir, const char* vars)
     return nullptr;
 }
 
+namespace {
+char* library_in_home(const char* home);
+}  // namespace
+
+char* find_packed_jvm(const char* files, const char* vars)
+{
+    char* folder = get_var(vars, "runtime", nullptr);
+    if (!folder) return nullptr;
+    for (char* c = folder; *c; c++)
+        if (*c == '\\' || *c == '/') *c = os_path_sep;
+    char* home = format_new("%s%c%s", files, os_path_sep, folder);
+    track_free(folder, 1117);
+    char* lib = library_in_home(home);
+    log_line(log_packed_jvm, lib ? lib : home, lib ? text_found : text_not_found);
+    track_free(home, 1118);
+    return lib;
+}
+
 char* registry_current_jre()
 {
     os_reg_key* key = os_reg_open(os_runtime_key);
