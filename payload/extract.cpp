@@ -64,8 +64,8 @@ bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint3
     uLong sum = crc32(0, Z_NULL, 0);
     size_t taken = 0, made = 0;
     int status = Z_OK;
-    bool written = true;
-    while (written && status == Z_OK) {
+    bool written = true, damaged = false;
+    while (written && !damaged && status == Z_OK) {
         if (z.avail_in == 0 && taken < stored) {
             size_t n = stored - taken < stream_chunk ? stored - taken : stream_chunk;
             read_payload(data + taken, n, inflate_buffer);
@@ -79,17 +79,17 @@ bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint3
         z.avail_out = uInt(room);
         status = inflate(&z, Z_NO_FLUSH);
         size_t n = room - z.avail_out;
-        if (made + n > size || (status == Z_BUF_ERROR && z.avail_in == 0 && taken == stored)) {
-            written = false;
-            break;
-        }
+        // No progress with all input given: the stream is cut short.
+        bool starved = status == Z_BUF_ERROR && z.avail_in == 0 && taken == stored;
+        damaged = made + n > size || starved || (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR);
+        if (damaged) break;
         sum = crc32(sum, stream_buffer, uInt(n));
         made += n;
         written = write_all(file, stream_buffer, n);
         if (status == Z_BUF_ERROR) status = Z_OK;  // no progress this round: more input follows
     }
-    bool whole = written && status == Z_STREAM_END && made == size && uint32_t(sum) == crc && z.avail_in == 0 &&
-                 taken == stored;
+    bool whole = written && !damaged && status == Z_STREAM_END && made == size && uint32_t(sum) == crc &&
+                 z.avail_in == 0 && taken == stored;
     inflateEnd(&z);
     if (written && !whole) os_set_last_error(os_error_invalid_data);
     return whole;
