@@ -31,7 +31,7 @@ hello=$PWD/$build/examples/hello.jar
 work=$(mktemp -d "${TMPDIR:-/tmp}/glimvane-inside.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 export TMPDIR=$work/tmp
-mkdir -p "$TMPDIR" "$work/json"
+mkdir -p "$TMPDIR" "$work/json" "$work/caches"
 
 names=()
 for modules in java.base java.desktop; do
@@ -54,12 +54,21 @@ median_of() {
   jq -s "[.[].results[$1].times[]] | sort | if length % 2 == 1 then .[length / 2 | floor]
          else (.[length / 2 - 1] + .[length / 2]) / 2 end" "$work"/json/round*.json
 }
-idle="for f in $work/caches/*/glimvane/*/vm-*.jsa.build; do [ -e \"\$f\" ] && flock \"\$f\" true; done; true"
+# Waits until no class cache builder runs: one may start a moment after
+# its launch ended, before it holds its lock.
+idle="sleep 0.2; while pgrep -f -- '-vmcache[*]' >/dev/null; do sleep 0.05; done; true"
 run() { echo "env XDG_CACHE_HOME=$work/caches/$1-$2 $work/$1"; }
 peak() { /usr/bin/time -v "$@" 2>&1 >/dev/null | sed -n 's/.*Maximum resident set size (kbytes): //p'; }
 
-# The caches of the later launches: one launch each, then its builder.
+# The caches of the later launches: one launch each, then its builder,
+# until the class cache is there.
 for name in "${names[@]}"; do $(run "$name" later) >/dev/null; done
+for name in "${names[@]}"; do
+  for _ in $(seq 600); do
+    ls "$work/caches/$name-later"/glimvane/*/vm-*.jsa >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+done
 bash -c "$idle"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 for round in $(seq "$rounds"); do

@@ -18,11 +18,17 @@ bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
-// File contents pass from the mapping to the file through this buffer: it
+// File contents pass from the mapping to the file through a buffer: it
 // stays in the cache, and the launcher's memory does not grow with the
-// size of the files.
+// size of the files. One set per extraction thread (the launch's, and the
+// helper of a first fast-start launch); compressed bytes pass to zlib
+// through the second buffer.
 const size_t stream_chunk = 256 * 1024;
-unsigned char stream_buffer[stream_chunk];
+struct stream_buffers {
+    unsigned char plain[stream_chunk];
+    unsigned char packed[stream_chunk];
+};
+stream_buffers buffer_sets[extract_threads];
 
 // A record head is at most n + 10 = 265 bytes.
 const int32_t record_head_limit = 265;
@@ -48,14 +54,12 @@ void zlib_free(voidpf, voidpf block)
     track_free(block, 1032);
 }
 
-// Compressed bytes pass from the mapping to zlib through this buffer.
-unsigned char inflate_buffer[stream_chunk];
-
 // Inflates the zlib stream of `stored` bytes at `data` into the file. The
 // bytes are untrusted: the output never exceeds `size` (the record's plain
 // size), and it counts as written only when the stream ends exactly at
 // `size` bytes and their CRC-32 is `crc`.
-bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint32_t size, uint32_t crc)
+bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint32_t size, uint32_t crc,
+                  stream_buffers& b)
 {
     z_stream z{};
     z.zalloc = zlib_alloc;
@@ -68,14 +72,14 @@ bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint3
     while (written && !damaged && status == Z_OK) {
         if (z.avail_in == 0 && taken < stored) {
             size_t n = stored - taken < stream_chunk ? stored - taken : stream_chunk;
-            read_payload(data + taken, n, inflate_buffer);
-            z.next_in = inflate_buffer;
+            read_payload(data + taken, n, b.packed);
+            z.next_in = b.packed;
             z.avail_in = uInt(n);
             taken += n;
         }
         // One byte of room beyond the plain size shows a stream that runs over it.
         size_t room = size - made < stream_chunk - 1 ? size - made + 1 : stream_chunk;
-        z.next_out = stream_buffer;
+        z.next_out = b.plain;
         z.avail_out = uInt(room);
         status = inflate(&z, Z_NO_FLUSH);
         size_t n = room - z.avail_out;
@@ -83,9 +87,9 @@ bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint3
         bool starved = status == Z_BUF_ERROR && z.avail_in == 0 && taken == stored;
         damaged = made + n > size || starved || (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR);
         if (damaged) break;
-        sum = crc32(sum, stream_buffer, uInt(n));
+        sum = crc32(sum, b.plain, uInt(n));
         made += n;
-        written = write_all(file, stream_buffer, n);
+        written = write_all(file, b.plain, n);
         if (status == Z_BUF_ERROR) status = Z_OK;  // no progress this round: more input follows
     }
     bool whole = written && !damaged && status == Z_STREAM_END && made == size && uint32_t(sum) == crc &&
@@ -104,7 +108,7 @@ enum record_kind { RECORD_PLAIN, RECORD_SCRAMBLED, RECORD_COMPRESSED };
 // its `r.stored` bytes. A compressed record that fails its checks leaves
 // no file.
 bool write_file_from(const char* path, const unsigned char* data, const file_record& r, record_kind kind,
-                     size_t first)
+                     size_t first, stream_buffers& b)
 {
     os_file* file = os_file_create(path);
     if (!file) return false;
@@ -112,13 +116,13 @@ bool write_file_from(const char* path, const unsigned char* data, const file_rec
     if (kind == RECORD_PLAIN) {
         written = write_all(file, data, r.size);
     } else if (kind == RECORD_COMPRESSED) {
-        written = inflate_into(file, data, r.stored, r.size, r.crc);
+        written = inflate_into(file, data, r.stored, r.size, r.crc, b);
     } else {
         for (size_t at = 0; written && at < r.size; at += stream_chunk) {
             size_t n = r.size - at < stream_chunk ? r.size - at : stream_chunk;
-            read_payload(data + at, n, stream_buffer);
-            descramble_bytes(stream_buffer, stream_buffer, n, first + at);
-            written = write_all(file, stream_buffer, n);
+            read_payload(data + at, n, b.plain);
+            descramble_bytes(b.plain, b.plain, n, first + at);
+            written = write_all(file, b.plain, n);
         }
     }
     int error = os_last_error();
@@ -131,8 +135,9 @@ bool write_file_from(const char* path, const unsigned char* data, const file_rec
 // extract_file below `folder` for a plain record, for the scrambled
 // payload of a file section, which is read in place (only its head is
 // descrambled apart), or for a compressed section.
-char* extract_record(const unsigned char* data, int32_t length, record_kind kind, const char* folder)
+char* extract_record(const unsigned char* data, int32_t length, record_kind kind, const char* folder, int thread)
 {
+    stream_buffers& b = buffer_sets[thread];
     unsigned char head[record_head_limit];
     const unsigned char* record = data;
     if (kind == RECORD_SCRAMBLED) {
@@ -158,12 +163,12 @@ char* extract_record(const unsigned char* data, int32_t length, record_kind kind
     if (!record_path_safe(r.path) || strlen(full) > extract_path_limit) {
         os_set_last_error(os_error_invalid_data);
     } else {
-        written = write_file_from(full, data + offset, r, kind, offset);
+        written = write_file_from(full, data + offset, r, kind, offset, b);
         // A damaged stream stays damaged: only a missing folder is worth a retry.
         bool damaged = kind == RECORD_COMPRESSED && os_last_error() == os_error_invalid_data;
         if (!written && !damaged) {
             make_dirs(folder, r.path);
-            written = write_file_from(full, data + offset, r, kind, offset);
+            written = write_file_from(full, data + offset, r, kind, offset, b);
         }
     }
     int error = os_last_error();  // the log line must not change what the caller reports
@@ -234,20 +239,20 @@ bool record_path_safe(const char* path)
 
 char* extract_file(const unsigned char* record, int32_t length)
 {
-    return extract_record(record, length, RECORD_PLAIN, temp_folder);
+    return extract_record(record, length, RECORD_PLAIN, temp_folder, 0);
 }
 
-char* extract_section(const unsigned char* header, const char* folder)
+char* extract_section(const unsigned char* header, const char* folder, int thread)
 {
     return extract_record(header + section_header_size, section_payload_length(header),
                           section_type(header) == compressed_type ? RECORD_COMPRESSED : RECORD_SCRAMBLED,
-                          folder ? folder : temp_folder);
+                          folder ? folder : temp_folder, thread);
 }
 
 bool write_whole_file(const char* path, const void* data, size_t length)
 {
     file_record r{path, static_cast<const unsigned char*>(data), uint32_t(length), uint32_t(length), 0};
-    return write_file_from(path, r.contents, r, RECORD_PLAIN, 0);
+    return write_file_from(path, r.contents, r, RECORD_PLAIN, 0, buffer_sets[0]);
 }
 
 void make_dirs(const char* base, const char* relative)

@@ -11,10 +11,12 @@ unsigned char* descramble_section(const unsigned char* header);
 // `length` is the plain payload's length.
 char* extract_file(const unsigned char* record, int32_t length);
 // extract_file for the file section (F, B, J or C) whose header this is,
-// read in place: the contents pass to the file through a buffer of fixed
+// read in place: the contents pass to the file through buffers of fixed
 // size, descrambled or inflated on the way. Written below `folder` instead
-// when one is given.
-char* extract_section(const unsigned char* header, const char* folder = nullptr);
+// when one is given. Threads that extract side by side each pass a
+// `thread` of their own, below extract_threads (0: the launch's).
+const int extract_threads = 2;
+char* extract_section(const unsigned char* header, const char* folder = nullptr, int thread = 0);
 bool write_whole_file(const char* path, const void* data, size_t length);
 void make_dirs(const char* base, const char* relative);
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A package made here with --runtime of a Windows runtime folder (its
 # bin\server\jvm.dll the test VM), plain and compressed: the first launch
-# extracts the runtime below %LOCALAPPDATA%\glimvane and loads the VM from
-# there, the second loads it from the cache without extracting. The
+# extracts the runtime below %LOCALAPPDATA%\glimvane (on two threads: it
+# holds 6 MB) and loads the VM from there, the second loads it from the cache without extracting. The
 # packed runtime comes before the registered one.
 stub=$1
 pack=$2
@@ -12,6 +12,8 @@ app="$work/app"
 mkdir -p "$app"
 install_runtime "$work/image"
 printf 'JAVA_VERSION="17.0.9"\nMODULES="java.base"\n' > "$work/image/release"
+# Large enough that a first launch extracts on two threads.
+mkdir -p "$work/image/lib" && head -c 6000000 /dev/urandom > "$work/image/lib/modules"
 # A registered runtime that must lose to the packed one.
 install_runtime "$work/registered"
 trap 'reg_clear; rm -rf "$work"' EXIT
@@ -35,6 +37,7 @@ for compress in "" --compress; do
     if [ $start = first ]; then
       has_line "extracted=runtime/bin/server/jvm.dll" || fail "$exe: the runtime was not extracted"
       cmp -s "$cache/runtime/bin/server/jvm.dll" "$testvm" || fail "$exe: the extracted VM library differs"
+      cmp -s "$cache/runtime/lib/modules" "$work/image/lib/modules" || fail "$exe: the extracted lib/modules differs"
     else
       has_line "cache.hit=$folder" || fail "$exe: the second launch did not use the cache"
       if grep -q '^!extracted=' <<<"$out"; then fail "$exe: the second launch extracted again"; fi

@@ -54,7 +54,7 @@ std::string binary_target(const vm_binary& binary)
     case 0xaa64: case 183: arch = "aarch64"; break;    // IMAGE_FILE_MACHINE_ARM64, EM_AARCH64
     default: arch = format("machine %#x", binary.machine);
     }
-    return format("%s %s (%d-bit)", binary.pe ? "Windows" : "ELF", arch.c_str(), binary.bits);
+    return format("%s %s (%d-bit)", binary.pe ? "Windows" : "Linux", arch.c_str(), binary.bits);
 }
 
 std::string runtime_problem(const runtime_image& image, const vm_binary& stub, const std::string& source)

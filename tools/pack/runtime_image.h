@@ -28,7 +28,8 @@ using image_reader = std::function<bool(const std::string& relative, size_t limi
 // What the image holds, read through `read`; `size` is passed through.
 runtime_image read_runtime_image(const image_reader& read, uint64_t size);
 
-// "Linux x86-64", "Windows x86-64", "Windows x86", ... for a binary's header.
+// "Linux x86-64 (64-bit)", "Windows x86 (32-bit)", ... for a VM library's
+// header (an ELF file counts as Linux: the POSIX stub is a Linux one).
 std::string binary_target(const vm_binary& binary);
 
 // Why a package of the stub whose header is `stub` cannot use the image,

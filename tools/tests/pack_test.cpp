@@ -939,7 +939,7 @@ TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
     EXPECT_EQ(r.exit_code, 0) << r.out;
     for (const char* text : {"file 'runtime/lib/server/libjvm.so' (64 bytes)", "file 'runtime/bin/java'",
                              "format: the package needs 1.1, the stub reads 1.1\n",
-                             "runtime: runtime/, Java 17.0.9, ELF x86-64 (64-bit), 116 bytes in 3 files\n"})
+                             "runtime: runtime/, Java 17.0.9, Linux x86-64 (64-bit), 116 bytes in 3 files\n"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
 
     struct refuse_case {
@@ -953,11 +953,11 @@ TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
          "no release file with a JAVA_VERSION"},
         {"no VM library", make_image(scratch.path / "novm", "17", "", {}), {}, "no VM library"},
         {"a Windows runtime", make_image(scratch.path / "win64", "17", "bin/server/jvm.dll", pe_head(0x8664, 0x20b)), {},
-         "is for Windows x86-64 (64-bit), the stub for ELF x86-64 (64-bit)"},
+         "is for Windows x86-64 (64-bit), the stub for Linux x86-64 (64-bit)"},
         {"a 32-bit runtime", make_image(scratch.path / "elf32", "17", "lib/server/libjvm.so", elf_head(32, 3)), {},
-         "is for ELF x86 (32-bit)"},
+         "is for Linux x86 (32-bit)"},
         {"another machine", make_image(scratch.path / "arm", "17", "lib/server/libjvm.so", elf_head(64, 183)), {},
-         "is for ELF aarch64 (64-bit)"},
+         "is for Linux aarch64 (64-bit)"},
         {"jvm beside it", linux64, {"--var", "jvm=jre/lib/server/libjvm.so"}, "both choose the runtime"},
         {"twice", linux64, {"--runtime", linux64.string()}, "may be given only once"},
     };
@@ -978,7 +978,7 @@ TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
     EXPECT_EQ(r.exit_code, 0) << r.err;
     words.back() = linux64.string();
     r = run_pack(words);
-    EXPECT_NE(r.err.find("is for ELF x86-64 (64-bit), the stub for Windows x86-64 (64-bit)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("is for Linux x86-64 (64-bit), the stub for Windows x86-64 (64-bit)"), std::string::npos) << r.err;
 }
 
 TEST_F(packed_app, CompressedSectionsHoldWhatShrinksAndExtractAsTheFiles)
