@@ -2,8 +2,9 @@
 # A package made here with --runtime of a Windows runtime folder (its
 # bin\server\jvm.dll the test VM), plain and compressed: the first launch
 # extracts the runtime below %LOCALAPPDATA%\glimvane (on two threads: it
-# holds 6 MB) and loads the VM from there, the second loads it from the cache without extracting. The
-# packed runtime comes before the registered one.
+# holds 6 MB) and loads the VM from there, the second loads it from the
+# cache without extracting. The packed runtime comes before the registered
+# one.
 stub=$1
 pack=$2
 source "$(dirname "$0")/lib.sh"
