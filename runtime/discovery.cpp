@@ -42,7 +42,7 @@ bool in_window(uint64_t version, uint64_t minver, uint64_t maxver)
 }
 
 // The path that the Vars key `key` names below `base`, or null without
-// the key. Package data may separate folders with '\\' or '/': either is
+// the key. Package data may separate folders with '\' or '/': either is
 // the system's separator, so that the folder is found whichever was
 // written.
 char* path_below(const char* base, const char* vars, const char* key)

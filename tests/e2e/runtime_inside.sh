@@ -3,7 +3,8 @@
 # namespace with an empty tmpfs over /usr/lib/jvm, no JAVA_HOME and no java
 # on the PATH. A jlink image of each installed JDK (OpenJDK 17, and Temurin
 # 25 where present), plain and compressed, runs the example twice (the
-# first start extracts, the second starts from the cache) and a program
+# first start extracts, the second starts from the cache, and a -jvm:
+# switch does not win over the packed runtime) and a program
 # that starts its runtime's java through ProcessBuilder; the same package
 # without --runtime ends with error 10 there. Needs root for unshare -m:
 # skipped (77) otherwise.
@@ -65,8 +66,11 @@ mkdir -p "$HOME" "$TMPDIR"
 fail() { echo "$*"; printf '%s\n' "$out" | head -40; exit 1; }
 out=$(java -version 2>&1) && fail "a java still runs here"
 for tag in "$@"; do
+  # The second start names a VM library with -jvm:, which comes after the packed runtime.
   for start in first second; do
-    out=$("$work/hello-$tag" -D* 2>&1)
+    words=(-D*)
+    [ $start = second ] && words+=(-jvm:/usr/lib/jvm/none/lib/server/libjvm.so)
+    out=$("$work/hello-$tag" "${words[@]}" 2>&1)
     rc=$?
     [ $rc -eq 0 ] || fail "hello-$tag, $start start: exit code $rc"
     grep -q '^Hello from a packaged Java application' <<<"$out" || fail "hello-$tag, $start start: no greeting"
