@@ -22,6 +22,7 @@
 #include "support/paths.h"
 #include "support/track.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -47,7 +48,7 @@ const int lock_pause_ms = 5;
 
 bool cached_type(char type)
 {
-    return type == 'F' || type == 'B';
+    return type == 'F' || type == 'B' || type == compressed_type;
 }
 
 // A tracked text that grows by doubling: a stamp of thousands of lines costs
@@ -209,23 +210,69 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
     return problem;
 }
 
-// Writes every F and B section below `staging`, then the stamp; false when
-// a file or the stamp could not be written.
+// A first launch extracts on two cores when the package is large: a
+// helper thread takes sections from the same counter as the launch, so
+// that large files (a packed runtime's modules and VM library) are
+// written, and inflated, side by side.
+const int64_t two_threads_from = 4 << 20;
+struct extraction {
+    const launch_state* launch;
+    const char* staging;
+    char** written;  // per section: the path of its file once written
+    std::atomic<int32_t> next;
+    std::atomic<bool> failed;
+    std::atomic<bool> done;
+};
+extraction job;
+
+void extract_share(int thread)
+{
+    for (int32_t i; !job.failed.load() && (i = job.next.fetch_add(1)) < job.launch->found;) {
+        const unsigned char* header = job.launch->table[i];
+        if (!cached_type(section_type(header))) continue;
+        job.written[i] = extract_section(header, job.staging, thread);
+        if (!job.written[i]) job.failed.store(true);
+    }
+}
+
+void helper_share()
+{
+    extract_share(1);
+    job.done.store(true, std::memory_order_release);
+}
+
+// Writes every F, B and C section below `staging`, then the stamp (its
+// lines in the package's order); false when a file or the stamp could not
+// be written.
 bool extract_into(const launch_state& launch, const char* staging, const text_builder& head)
 {
+    job.launch = &launch;
+    job.staging = staging;
+    job.written = static_cast<char**>(track_alloc(int32_t(size_t(launch.found) * sizeof(char*))));
+    job.next.store(0);
+    job.failed.store(false);
+    job.done.store(false);
+    int64_t bytes = 0;
+    for (int32_t i = 0; i < launch.found; i++)
+        if (cached_type(section_type(launch.table[i]))) bytes += section_payload_length(launch.table[i]);
+    if (bytes < two_threads_from || !start_thread(helper_share)) job.done.store(true);
+    extract_share(0);
+    while (!job.done.load(std::memory_order_acquire)) os_sleep_ms(1);
+
     text_builder stamp{nullptr, 0, 0};
     add_text(stamp, "%s", head.text);
-    bool written = true;
+    bool written = !job.failed.load();
     size_t prefix = strlen(staging) + 1;
-    for (int32_t i = 0; written && i < launch.found; i++) {
-        const unsigned char* header = launch.table[i];
-        if (!cached_type(section_type(header))) continue;
-        char* full = extract_section(header, staging);
+    for (int32_t i = 0; i < launch.found; i++) {
+        char* full = job.written[i];
         int64_t size = 0, time = 0;
-        written = full && os_file_info(full, &size, &time, nullptr);
-        if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
+        if (written && cached_type(section_type(launch.table[i]))) {
+            written = os_file_info(full, &size, &time, nullptr);
+            if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
+        }
         track_free(full, 1506);
     }
+    track_free(job.written, 1526);
     if (written) {
         char* path = format_new("%s%c%s", staging, os_path_sep, stamp_name);
         char* temp = format_new("%s%c%s", staging, os_path_sep, stamp_temp);

@@ -9,6 +9,7 @@
 #include "launcher/sweep.h"
 #include "os/os.h"
 #include "payload/extract.h"
+#include "payload/format.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "runtime/discovery.h"
@@ -193,7 +194,7 @@ void stage_extract(launch_state& launch)
     for (int32_t i = 0; i < launch.found; i++) {
         const unsigned char* header = launch.table[i];
         char type = section_type(header);
-        bool file = type == 'F' || type == 'B';
+        bool file = type == 'F' || type == 'B' || type == compressed_type;
         if (type != 'J' && (!file || launch.cache_folder)) continue;
         char* path = extract_section(header);
         if (!path) {
@@ -225,6 +226,17 @@ void stage_vars(launch_state& launch)
     size_t n = nul ? size_t(static_cast<const unsigned char*>(nul) - payload) : size_t(length);
     launch.vars = static_cast<char*>(track_alloc(int32_t(n + 1)));
     memcpy(launch.vars, payload, n);
+}
+
+// After the Vars text (without error): a package that needs a later
+// format than this launcher reads holds sections it would pass over.
+void stage_format(launch_state& launch)
+{
+    if (launch.error) return;
+    char* needs = get_var(launch.vars, needs_key, nullptr);
+    if (needs && parse_version(needs, 0) > parse_version(launcher_format(), 0))
+        fail(launch, format_new(text_error_92, launch.exe_name_now, needs, launcher_format()));
+    track_free(needs, 1390);
 }
 
 // 9. Temp folder (without error): the system temp path, a separator and
@@ -385,6 +397,7 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_section_table(launch);
     stage_scan(launch);
     stage_vars(launch);
+    stage_format(launch);
     stage_streams(launch);
     stage_heap(launch);
     stage_temp_folder(launch);
@@ -405,12 +418,15 @@ void stage_version_window(launch_state& launch)
     launch.maxver = parse_version(get_var(launch.vars, "maxver", default_maxver), 9999);
 }
 
-// 17. Runtime choice (without error): the private runtime, then -jvm: or
-// the registry, then the installer and one more look at the registry.
+// 17. Runtime choice (without error): the private runtime, then the
+// package's own, then -jvm: or the registry, then the installer and one
+// more look at the registry.
 void stage_runtime_choice(launch_state& launch)
 {
     if (launch.error) return;
     launch.vm_library = find_private_jvm(launch.module_dir, launch.vars);
+    if (!launch.vm_library)
+        launch.vm_library = find_packed_jvm(launch.cache_folder ? launch.cache_folder : temp_folder, launch.vars);
     if (!launch.vm_library) launch.vm_library = find_registry_jre(launch.minver, launch.maxver);
     if (launch.vm_library) return;
     if (!run_getjava(true)) {

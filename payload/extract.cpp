@@ -9,6 +9,8 @@
 
 #include <cstring>
 
+#include <zlib.h>
+
 namespace {
 
 bool is_separator(char c)
@@ -16,11 +18,17 @@ bool is_separator(char c)
     return c == '\\' || c == '/';
 }
 
-// File contents pass from the mapping to the file through this buffer: it
+// File contents pass from the mapping to the file through a buffer: it
 // stays in the cache, and the launcher's memory does not grow with the
-// size of the files.
+// size of the files. One set per extraction thread (the launch's, and the
+// helper of a first fast-start launch); compressed bytes pass to zlib
+// through the second buffer.
 const size_t stream_chunk = 256 * 1024;
-unsigned char stream_buffer[stream_chunk];
+struct stream_buffers {
+    unsigned char plain[stream_chunk];
+    unsigned char packed[stream_chunk];
+};
+stream_buffers buffer_sets[extract_threads];
 
 // A record head is at most n + 10 = 265 bytes.
 const int32_t record_head_limit = 265;
@@ -34,38 +42,105 @@ bool write_all(os_file* file, const unsigned char* data, size_t n)
     return written == long(n);
 }
 
-// Creates the file and writes `length` plain bytes into it: `data` as it
-// stands, in one write call, or, when `scrambled`, descrambled chunk by
-// chunk from the payload bytes at positions first, first + 1, ...
-bool write_file_from(const char* path, const unsigned char* data, size_t length, bool scrambled, size_t first)
+// zlib's state lives in tracked blocks, as every block of the launcher.
+voidpf zlib_alloc(voidpf, uInt items, uInt size)
+{
+    uint64_t n = uint64_t(items) * size;
+    return n < uint64_t(INT32_MAX) ? track_alloc(int32_t(n)) : Z_NULL;
+}
+
+void zlib_free(voidpf, voidpf block)
+{
+    track_free(block, 1032);
+}
+
+// Inflates the zlib stream of `stored` bytes at `data` into the file. The
+// bytes are untrusted: the output never exceeds `size` (the record's plain
+// size), and it counts as written only when the stream ends exactly at
+// `size` bytes and their CRC-32 is `crc`.
+bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint32_t size, uint32_t crc,
+                  stream_buffers& b)
+{
+    z_stream z{};
+    z.zalloc = zlib_alloc;
+    z.zfree = zlib_free;
+    if (inflateInit(&z) != Z_OK) return false;
+    uLong sum = crc32(0, Z_NULL, 0);
+    size_t taken = 0, made = 0;
+    int status = Z_OK;
+    bool written = true, damaged = false;
+    while (written && !damaged && status == Z_OK) {
+        if (z.avail_in == 0 && taken < stored) {
+            size_t n = stored - taken < stream_chunk ? stored - taken : stream_chunk;
+            read_payload(data + taken, n, b.packed);
+            z.next_in = b.packed;
+            z.avail_in = uInt(n);
+            taken += n;
+        }
+        // One byte of room beyond the plain size shows a stream that runs over it.
+        size_t room = size - made < stream_chunk - 1 ? size - made + 1 : stream_chunk;
+        z.next_out = b.plain;
+        z.avail_out = uInt(room);
+        status = inflate(&z, Z_NO_FLUSH);
+        size_t n = room - z.avail_out;
+        // No progress with all input given: the stream is cut short.
+        bool starved = status == Z_BUF_ERROR && z.avail_in == 0 && taken == stored;
+        damaged = made + n > size || starved || (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR);
+        if (damaged) break;
+        sum = crc32(sum, b.plain, uInt(n));
+        made += n;
+        written = write_all(file, b.plain, n);
+        if (status == Z_BUF_ERROR) status = Z_OK;  // no progress this round: more input follows
+    }
+    bool whole = written && !damaged && status == Z_STREAM_END && made == size && uint32_t(sum) == crc &&
+                 z.avail_in == 0 && taken == stored;
+    inflateEnd(&z);
+    if (written && !whole) os_set_last_error(os_error_invalid_data);
+    return whole;
+}
+
+// How the contents of a record are stored.
+enum record_kind { RECORD_PLAIN, RECORD_SCRAMBLED, RECORD_COMPRESSED };
+
+// Creates the file and writes the record's `r.size` plain bytes into it:
+// `data` as it stands, in one write call; descrambled chunk by chunk from
+// the payload bytes at positions first, first + 1, ...; or inflated from
+// its `r.stored` bytes. A compressed record that fails its checks leaves
+// no file.
+bool write_file_from(const char* path, const unsigned char* data, const file_record& r, record_kind kind,
+                     size_t first, stream_buffers& b)
 {
     os_file* file = os_file_create(path);
     if (!file) return false;
     bool written = true;
-    if (!scrambled) {
-        written = write_all(file, data, length);
+    if (kind == RECORD_PLAIN) {
+        written = write_all(file, data, r.size);
+    } else if (kind == RECORD_COMPRESSED) {
+        written = inflate_into(file, data, r.stored, r.size, r.crc, b);
     } else {
-        for (size_t at = 0; written && at < length; at += stream_chunk) {
-            size_t n = length - at < stream_chunk ? length - at : stream_chunk;
-            read_payload(data + at, n, stream_buffer);
-            descramble_bytes(stream_buffer, stream_buffer, n, first + at);
-            written = write_all(file, stream_buffer, n);
+        for (size_t at = 0; written && at < r.size; at += stream_chunk) {
+            size_t n = r.size - at < stream_chunk ? r.size - at : stream_chunk;
+            read_payload(data + at, n, b.plain);
+            descramble_bytes(b.plain, b.plain, n, first + at);
+            written = write_all(file, b.plain, n);
         }
     }
     int error = os_last_error();
     os_file_close(file);
+    if (!written && kind == RECORD_COMPRESSED) os_delete_file(path);
     os_set_last_error(error);
     return written;
 }
 
-// extract_file below `folder` for a plain record or for the scrambled
-// payload of a file section, which is read in place: only its head is
-// descrambled apart.
-char* extract_record(const unsigned char* data, int32_t length, bool scrambled, const char* folder)
+// extract_file below `folder` for a plain record, for the scrambled
+// payload of a file section, which is read in place (only its head is
+// descrambled apart), or for a compressed section.
+char* extract_record(const unsigned char* data, int32_t length, record_kind kind, const char* folder, int thread)
 {
+    stream_buffers& b = buffer_sets[thread];
     unsigned char head[record_head_limit];
     const unsigned char* record = data;
-    if (scrambled) {
+    if (kind == RECORD_SCRAMBLED) {
         // read_record reads no further than n + 10 once n + 10 <= length.
         size_t n = size_t(length < record_head_limit ? (length > 0 ? length : 0) : record_head_limit);
         read_payload(data, n, head);
@@ -73,7 +148,7 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled, 
         record = head;
     }
     file_record r;
-    if (!read_record(record, length, &r)) {
+    if (!read_record(record, length, &r, kind == RECORD_COMPRESSED)) {
         os_set_last_error(os_error_invalid_data);
         return nullptr;
     }
@@ -88,10 +163,12 @@ char* extract_record(const unsigned char* data, int32_t length, bool scrambled, 
     if (!record_path_safe(r.path) || strlen(full) > extract_path_limit) {
         os_set_last_error(os_error_invalid_data);
     } else {
-        written = write_file_from(full, data + offset, r.size, scrambled, offset);
-        if (!written) {
+        written = write_file_from(full, data + offset, r, kind, offset, b);
+        // A damaged stream stays damaged: only a missing folder is worth a retry.
+        bool damaged = kind == RECORD_COMPRESSED && os_last_error() == os_error_invalid_data;
+        if (!written && !damaged) {
             make_dirs(folder, r.path);
-            written = write_file_from(full, data + offset, r.size, scrambled, offset);
+            written = write_file_from(full, data + offset, r, kind, offset, b);
         }
     }
     int error = os_last_error();  // the log line must not change what the caller reports
@@ -112,20 +189,30 @@ unsigned char* descramble_section(const unsigned char* header)
     return plain;
 }
 
-bool read_record(const unsigned char* record, int32_t length, file_record* out)
+namespace {
+
+uint32_t get32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+bool read_record(const unsigned char* record, int32_t length, file_record* out, bool compressed)
 {
     if (length < 10) return false;
     int64_t n = record[0];
     if (n + 10 > length) return false;
     // The path's NUL must come before offset n + 6.
     if (!memchr(record + 1, 0, size_t(n + 5))) return false;
-    const unsigned char* size = record + n + 6;
-    uint32_t s = uint32_t(size[0]) | uint32_t(size[1]) << 8 | uint32_t(size[2]) << 16 |
-                 uint32_t(size[3]) << 24;
-    if (n + 10 + int64_t(s) > length) return false;
+    uint32_t s = get32(record + n + 6);
+    int64_t stored = compressed ? length - (n + 10) : int64_t(s);
+    if (n + 10 + stored > length) return false;
     out->path = reinterpret_cast<const char*>(record + 1);
     out->contents = record + n + 10;
     out->size = s;
+    out->stored = uint32_t(stored);
+    out->crc = compressed ? get32(record + n + 2) : 0;
     return true;
 }
 
@@ -152,18 +239,20 @@ bool record_path_safe(const char* path)
 
 char* extract_file(const unsigned char* record, int32_t length)
 {
-    return extract_record(record, length, false, temp_folder);
+    return extract_record(record, length, RECORD_PLAIN, temp_folder, 0);
 }
 
-char* extract_section(const unsigned char* header, const char* folder)
+char* extract_section(const unsigned char* header, const char* folder, int thread)
 {
-    return extract_record(header + section_header_size, section_payload_length(header), true,
-                          folder ? folder : temp_folder);
+    return extract_record(header + section_header_size, section_payload_length(header),
+                          section_type(header) == compressed_type ? RECORD_COMPRESSED : RECORD_SCRAMBLED,
+                          folder ? folder : temp_folder, thread);
 }
 
 bool write_whole_file(const char* path, const void* data, size_t length)
 {
-    return write_file_from(path, static_cast<const unsigned char*>(data), length, false, 0);
+    file_record r{path, static_cast<const unsigned char*>(data), uint32_t(length), uint32_t(length), 0};
+    return write_file_from(path, r.contents, r, RECORD_PLAIN, 0, buffer_sets[0]);
 }
 
 void make_dirs(const char* base, const char* relative)

@@ -10,10 +10,13 @@ unsigned char* descramble_section(const unsigned char* header);
 // file's path, or null when it was not written (or the record is refused).
 // `length` is the plain payload's length.
 char* extract_file(const unsigned char* record, int32_t length);
-// extract_file for the file section whose header this is, read in place:
-// the contents pass to the file through a buffer of fixed size, descrambled
-// on the way. Written below `folder` instead when one is given.
-char* extract_section(const unsigned char* header, const char* folder = nullptr);
+// extract_file for the file section (F, B, J or C) whose header this is,
+// read in place: the contents pass to the file through buffers of fixed
+// size, descrambled or inflated on the way. Written below `folder` instead
+// when one is given. Threads that extract side by side each pass a
+// `thread` of their own, below extract_threads (0: the launch's).
+const int extract_threads = 2;
+char* extract_section(const unsigned char* header, const char* folder = nullptr, int thread = 0);
 bool write_whole_file(const char* path, const void* data, size_t length);
 void make_dirs(const char* base, const char* relative);
 
@@ -26,14 +29,24 @@ void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length
 // at byte 1, the 32-bit little-endian size s sits at n + 6 and the contents
 // at n + 10. The packaging tool stores n = the path's length and zeros in
 // the four bytes between the path's NUL and the size.
+//
+// A compressed file section (type C, not scrambled) holds the same head
+// with the CRC-32 of the plain contents in the four bytes after the path's
+// NUL; s is the plain size, and a zlib stream of the contents runs from
+// n + 10 to the payload's end. Only launchers of package format 1.1 and
+// later know the type; older ones pass over it.
+const char compressed_type = 'C';
 struct file_record {
     const char* path;  // NUL-terminated inside the record
     const unsigned char* contents;
-    uint32_t size;
+    uint32_t size;    // plain bytes
+    uint32_t stored;  // bytes at contents: size, or the compressed stream's
+    uint32_t crc;     // of the plain contents; compressed records only
 };
 // False when the record breaks its own bounds: fewer than 10 bytes, no NUL
-// before offset n + 6, or n + 10 + s beyond `length`.
-bool read_record(const unsigned char* record, int32_t length, file_record* out);
+// before offset n + 6, or n + 10 + s beyond `length` (for a compressed
+// record the stream takes the rest, and s is not bounded here).
+bool read_record(const unsigned char* record, int32_t length, file_record* out, bool compressed = false);
 // False for a relative path that could lead outside the folder it is joined
 // to: empty, absolute ("\" or "/" first), a drive letter, or a ".." component
 // (also a component of dots and blanks such as "..." or ".. ", which Windows

@@ -41,25 +41,45 @@ bool in_window(uint64_t version, uint64_t minver, uint64_t maxver)
     return int64_t(minver) <= int64_t(version) && int64_t(version) <= int64_t(maxver);
 }
 
+// The path that the Vars key `key` names below `base`, or null without
+// the key. Package data may separate folders with '\' or '/': either is
+// the system's separator, so that the folder is found whichever was
+// written.
+char* path_below(const char* base, const char* vars, const char* key)
+{
+    char* value = get_var(vars, key, nullptr);
+    if (!value) return nullptr;
+    for (char* c = value; *c; c++)
+        if (*c == '\\' || *c == '/') *c = os_path_sep;
+    char* path = format_new("%s%c%s", base, os_path_sep, value);
+    track_free(value, 1110);
+    return path;
+}
+
+char* library_in_home(const char* home);
+
 }  // namespace
 
 char* find_private_jvm(const char* module_dir, const char* vars)
 {
-    char* jvm = get_var(vars, "jvm", nullptr);
-    if (!jvm) return nullptr;
-    // Package data may separate folders with '\' or '/': either is the
-    // system's separator, so that the runtime folder is found below the
-    // module dir whichever was written.
-    for (char* c = jvm; *c; c++)
-        if (*c == '\\' || *c == '/') *c = os_path_sep;
-    char* path = format_new("%s%c%s", module_dir, os_path_sep, jvm);
-    track_free(jvm, 1110);
+    char* path = path_below(module_dir, vars, "jvm");
+    if (!path) return nullptr;
     // A join longer than the path buffer holds names no file we could load.
     bool found = strlen(path) < private_path_size && file_exists(path);
     log_line(log_private_jvm, path, found ? text_found : text_not_found);
     if (found) return path;
     track_free(path, 1111);
     return nullptr;
+}
+
+char* find_packed_jvm(const char* files, const char* vars)
+{
+    char* home = path_below(files, vars, "runtime");
+    if (!home) return nullptr;
+    char* lib = library_in_home(home);
+    log_line(log_packed_jvm, lib ? lib : home, lib ? text_found : text_not_found);
+    track_free(home, 1118);
+    return lib;
 }
 
 char* registry_current_jre()

@@ -1,6 +1,6 @@
 // Runtime discovery: which VM library this launch loads. In order: the
 // private runtime named by the Vars key "jvm" beside the executable, the
-// -jvm: override, the registered current runtime inside the version window,
+// runtime packed into the package (the key "runtime"), the -jvm: override, the registered current runtime inside the version window,
 // then the newest registered runtime inside the window; only when all of
 // these give nothing, the newest runtime inside the window from the further
 // places of the platform layer (os_runtime_places).
@@ -13,6 +13,11 @@
 // that file exists; null otherwise (also when the key is absent, which
 // leaves no trace in the log).
 char* find_private_jvm(const char* module_dir, const char* vars);
+// The runtime packed into the package: the VM library below `files` (the
+// folder the package's files were extracted into) and the folder that the
+// Vars key "runtime" names, when it exists; null otherwise (also when the
+// key is absent, which leaves no trace in the log).
+char* find_packed_jvm(const char* files, const char* vars);
 // A fresh copy of the registered CurrentVersion text, or null.
 char* registry_current_jre();
 // A fresh copy of that version's RuntimeLib path when the file exists, or

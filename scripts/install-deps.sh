@@ -24,6 +24,9 @@ command -v openssl >/dev/null || need+=(openssl)
 command -v script >/dev/null || need+=(bsdutils)
 # Reads back the jar that glimvane-pack writes itself.
 command -v unzip >/dev/null || need+=(unzip)
+# zlib for compressed sections, linked statically into every stub.
+[ -e /usr/lib/x86_64-linux-gnu/libz.a ] || need+=(zlib1g-dev)
+[ -e /usr/x86_64-w64-mingw32/lib/libz.a ] && [ -e /usr/i686-w64-mingw32/lib/libz.a ] || need+=(libz-mingw-w64-dev)
 # The second local account of the shared-machine tests.
 [ -x /usr/sbin/useradd ] || need+=(passwd)
 [ -x /usr/bin/setpriv ] || need+=(util-linux)

@@ -18,6 +18,8 @@ const char* const text_error_91 = "%d: EXE section digital signature check faile
 const char* const text_error_96 = "96: Invalid maximum number of EXE sections %d";
 const char* const text_error_97 = "97: Expected %d sections in '%s' (found=%d)";
 const char* const text_error_98 = "98: Vars EXE seciton is missing";
+const char* const text_error_92 =
+    "92: '%s' needs a newer launcher: it was packed for package format %s, and this launcher reads format %s";
 const char* const text_error_41 = "41: Unable to write a file to the temp folder [winerr=%d]";
 const char* const log_extracted = "extracted=%s";
 
@@ -84,6 +86,8 @@ const char* const text_stamp_file = "file %lld %lld %s\n";
 
 // ---- runtime discovery: debug log ------------------------------------------------------
 const char* const log_private_jvm = "private.jvm=%s (%s)";
+// The runtime packed into the package, extracted with its files.
+const char* const log_packed_jvm = "packed.jvm=%s (%s)";
 const char* const text_found = "found";
 const char* const text_not_found = "NOT FOUND";
 // The further places, looked at when no registered runtime fits the window:

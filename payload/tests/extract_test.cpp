@@ -17,6 +17,8 @@
 #include <random>
 #include <sys/resource.h>
 
+#include <zlib.h>
+
 namespace {
 
 TEST(Scrambling, Vectors)
@@ -318,6 +320,76 @@ TEST_F(ExtractFile, SectionsRefuseWhatRecordsRefuseAndRewriteAfterAFailedChunk)
     os_fault_set(OS_CALL_FILE_WRITE, 2, -1, 28);
     EXPECT_EQ(extract_section(&file[size_t(big)]), nullptr);
     EXPECT_EQ(os_last_error(), 28);
+}
+
+// The payload of a compressed section: the record head with the CRC-32
+// of `plain` and the plain size `size`, then `stream`.
+std::string compressed_payload(const std::string& path, uint32_t size, uint32_t crc, const std::string& stream)
+{
+    std::string head(1, char(path.size()));
+    head += path + '\0';
+    for (uint32_t v : {crc, size})
+        for (int i = 0; i < 4; i++) head += char(v >> (8 * i));
+    return head + stream;
+}
+
+std::string zlib_stream(const std::string& plain)
+{
+    uLongf n = compressBound(uLong(plain.size()));
+    std::string out(n, 0);
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &n, data_of(plain), uLong(plain.size()), 6);
+    out.resize(n);
+    return out;
+}
+
+uint32_t crc_of(const std::string& plain)
+{
+    return uint32_t(crc32(0, data_of(plain), uInt(plain.size())));
+}
+
+// Untrusted compressed bytes: the output is bounded by the record's size,
+// and a file counts as written only with the right length and CRC-32; a
+// refused one leaves no file.
+TEST_F(ExtractFile, CompressedSectionsInflateOnlyWhatTheirHeadPromises)
+{
+    std::mt19937 random(9);
+    std::string big(700001, 0);
+    for (size_t i = 0; i < big.size(); i++) big[i] = char(random() % 7);  // compresses, spans the buffer
+    const std::string text = "contents of a compressed file\n";
+    std::string stream = zlib_stream(big);
+    uint32_t size = uint32_t(big.size()), crc = crc_of(big);
+    struct compressed_case {
+        const char* name;
+        std::string payload;
+        bool written;
+    };
+    const compressed_case cases[] = {
+        {"whole", compressed_payload("lib/c.bin", size, crc, stream), true},
+        {"empty file", compressed_payload("lib/c.bin", 0, crc_of(""), zlib_stream("")), true},
+        {"stream longer than the size", compressed_payload("lib/c.bin", size - 1, crc, stream), false},
+        {"stream shorter than the size", compressed_payload("lib/c.bin", size + 1, crc, stream), false},
+        {"another checksum", compressed_payload("lib/c.bin", size, crc ^ 1, stream), false},
+        {"stream cut short", compressed_payload("lib/c.bin", size, crc, stream.substr(0, stream.size() / 2)), false},
+        {"bytes after the stream", compressed_payload("lib/c.bin", size, crc, stream + "x"), false},
+        {"no stream", compressed_payload("lib/c.bin", size, crc, std::string(40, 'z')), false},
+        {"a size of 4 GB less one", compressed_payload("lib/c.bin", 0xFFFFFFFFu, crc, stream), false},
+        {"path leaving the folder", compressed_payload("../c.bin", uint32_t(text.size()), crc_of(text), zlib_stream(text)), false},
+    };
+    for (const compressed_case& c : cases) {
+        fs::remove_all(temp / "lib");
+        bytes file = image();
+        int32_t at = add_section(file, compressed_type, c.payload);
+        char* full = extract_section(&file[size_t(at)]);
+        EXPECT_EQ(full != nullptr, c.written) << c.name;
+        if (c.written) {
+            bool empty = std::string(c.name) == "empty file";
+            EXPECT_TRUE(read_text(temp / "lib" / "c.bin") == (empty ? "" : big)) << c.name;
+        } else {
+            EXPECT_EQ(os_last_error(), os_error_invalid_data) << c.name;
+            EXPECT_FALSE(fs::exists(temp / "lib" / "c.bin")) << c.name;
+        }
+        track_free(full, 1);
+    }
 }
 
 TEST_F(ExtractFile, MakeDirsCreatesEveryFolderButTheFileName)

@@ -3,14 +3,17 @@
 #include "boot/boot_class.h"
 #include "os/os.h"
 #include "payload/extract.h"
+#include "payload/format.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "payload/writer.h"
 #include "support/config.h"
 #include "support/messages.h"
 #include "support/track.h"
+#include "tools/pack/compress.h"
 #include "tools/pack/jar.h"
 #include "tools/pack/resources.h"
+#include "tools/pack/runtime_image.h"
 #include "tools/pack/texts.h"
 
 #include <algorithm>
@@ -186,24 +189,37 @@ file_reader record_reader(window& w, uint64_t contents_at, uint64_t position)
     };
 }
 
+// The stored bytes of a compressed record, read in place through the window.
+file_reader stored_reader(window& w, uint64_t contents_at)
+{
+    return [&w, contents_at](uint64_t offset, size_t n, unsigned char* out) {
+        const unsigned char* p = w.at(contents_at + offset, n);
+        if (p) memcpy(out, p, n);
+        return p != nullptr;
+    };
+}
+
 // The record of a file section, read the way the launcher reads it.
-void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x, std::vector<packed_entry>& files)
+void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x, std::vector<packed_entry>& files,
+                  bool compressed)
 {
     // n is one byte: the path, its NUL and the size lie in the first 265 bytes.
     size_t head_size = size_t(std::min<int32_t>(length, 10 + 255));
     bytes head(head_size);
     if (head_size) memcpy(head.data(), w.at(uint64_t(at) + section_header_size, head_size), head_size);
-    descramble_bytes(head.data(), head.data(), head_size);
+    if (!compressed) descramble_bytes(head.data(), head.data(), head_size);
     file_record r;
-    if (!read_record(head.data(), length, &r)) {
+    if (!read_record(head.data(), length, &r, compressed)) {
         fputs(text_inspect_bad_record, out);
         x.fail("", text_why_bounds, EINVAL);
         return;
     }
-    fprintf(out, text_inspect_record, r.path, r.size);
+    fprintf(out, compressed ? text_inspect_compressed : text_inspect_record, r.path, r.size);
     uint64_t position = uint64_t(r.contents - head.data());
+    uint64_t contents_at = uint64_t(at) + section_header_size + position;
     files.push_back({r.path, format("'%s'", r.path), r.size,
-                     record_reader(w, uint64_t(at) + section_header_size + position, position)});
+                     compressed ? inflating_reader(stored_reader(w, contents_at), r.stored, r.size)
+                                : record_reader(w, contents_at, position)});
     std::string before = x.error;
     x.write(r.path);
     if (x.error != before) fputs(text_inspect_refused, out);
@@ -229,6 +245,65 @@ bool signature_inside(window& w, int64_t end)
     uint32_t offset, length;
     size_t entry;
     return head && signature_table(head, n, offset, length, entry) && int64_t(offset) < end;
+}
+
+// The package format the package needs against the one its stub reads:
+// error 92 (with why) when the stub is too old.
+std::string format_problem(window& w, const std::string& vars, int32_t first_section, const std::string& exe,
+                           FILE* out)
+{
+    char* needs = get_var(vars.c_str(), needs_key, nullptr);
+    if (!needs) return "";
+    std::string needed = needs;
+    track_free(needs, 1);
+    // The stub image lies before the first section; it is never larger than a stub can be.
+    size_t image = size_t(std::min<uint64_t>(first_section > 0 ? uint64_t(first_section) : w.size, stub_size_limit));
+    bytes data(image);
+    for (size_t done = 0; done < image;) {
+        size_t n = std::min(image - done, io_buffer_size);
+        const unsigned char* p = w.at(done, n);
+        if (!p) break;
+        memcpy(&data[done], p, n);
+        done += n;
+    }
+    bool marked = false;
+    std::string reads = stub_format(data.data(), data.size(), marked);
+    fprintf(out, text_inspect_format, needed.c_str(), reads.c_str(), marked ? "" : text_inspect_unmarked);
+    if (parse_version(needed.c_str(), 0) <= parse_version(reads.c_str(), 0)) return "";
+    return format(text_error_92, exe.c_str(), needed.c_str(), reads.c_str()) + ": " +
+           format(marked ? text_inspect_format_why : text_inspect_unmarked_why, needed.c_str());
+}
+
+// The packed runtime that the Vars key names: its version, target and
+// size; why it cannot run with the stub, or empty.
+std::string runtime_report(window& w, const std::string& vars, const std::vector<packed_entry>& files, FILE* out)
+{
+    char* folder = get_var(vars.c_str(), runtime_key, nullptr);
+    if (!folder) return "";
+    std::string prefix = std::string(folder) + "/";
+    track_free(folder, 1);
+    uint64_t size = 0;
+    int count = 0;
+    for (const packed_entry& f : files)
+        if (f.stored.compare(0, prefix.size(), prefix) == 0) {
+            size += f.size;
+            count++;
+        }
+    auto read = [&](const std::string& relative, size_t limit, bytes& data) {
+        for (const packed_entry& f : files) {
+            if (f.stored != prefix + relative) continue;
+            data.assign(size_t(std::min<uint64_t>(limit, f.size)), 0);
+            return f.read(0, data.size(), data.data());
+        }
+        return false;
+    };
+    runtime_image image = read_runtime_image(read, size);
+    fprintf(out, text_inspect_runtime, prefix.substr(0, prefix.size() - 1).c_str(),
+            image.version.empty() ? text_no_version : image.version.c_str(), binary_target(image.binary).c_str(),
+            (unsigned long long)size, count);
+    const unsigned char* head = w.at(0, size_t(std::min<uint64_t>(w.size, 4096)));
+    vm_binary stub = head ? read_vm_binary(head, size_t(std::min<uint64_t>(w.size, 4096))) : vm_binary{};
+    return runtime_problem(image, stub, prefix.substr(0, prefix.size() - 1));
 }
 
 }  // namespace
@@ -270,7 +345,7 @@ int inspect(const std::string& path, FILE* out)
     if (length < min_length) first_error(error, format(text_error_90, exe.c_str()));
     if (expected < 1 || expected > 100000) first_error(error, format(text_error_96, expected));
 
-    int32_t found = 0;
+    int32_t found = 0, first_section = 0;
     char first_type = 0;
     std::string vars;
     std::vector<packed_entry> files;
@@ -287,8 +362,12 @@ int inspect(const std::string& path, FILE* out)
             signature_failed = true;
             break;
         }
-        if (found == 0) first_type = type;
-        if (type == 'F' || type == 'B' || type == 'J') print_record(w, at, payload, out, x, files);
+        if (found == 0) {
+            first_type = type;
+            first_section = at;
+        }
+        if (type == 'F' || type == 'B' || type == 'J' || type == compressed_type)
+            print_record(w, at, payload, out, x, files, type == compressed_type);
         fputc('\n', out);
         if (type == 'V' && found == 0) vars = read_vars(w, at, payload, out);
         found++;
@@ -301,7 +380,9 @@ int inspect(const std::string& path, FILE* out)
     if (signature_failed) first_error(error, format(text_error_91, 91));
     if (found != expected) first_error(error, format(text_error_97, expected, exe.c_str(), found));
     if (first_type != 'V') first_error(error, text_error_98);
+    if (first_type == 'V') first_error(error, format_problem(w, vars, first_section, exe, out));
     first_error(error, x.error);
+    if (first_type == 'V') first_error(error, runtime_report(w, vars, files, out));
     if (error.empty()) first_error(error, launch_problem(vars.c_str(), holds_standard_boot(files)));
     char* jars = get_var(vars.c_str(), "jars", nullptr);
     for (const std::string& warning : class_path_warnings(jars ? jars : "", files, x.windows))

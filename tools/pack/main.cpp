@@ -1,6 +1,7 @@
 // glimvane-pack: the command line.
 #include "tools/pack/pack.h"
 #include "tools/pack/resources.h"
+#include "tools/pack/runtime_image.h"
 #include "tools/pack/texts.h"
 
 #include <algorithm>
@@ -159,6 +160,11 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
     if (option == "--out") return set_once(r.out, option, value, error);
     if (option == "--main") return set_once(r.main_class, option, value, error);
     if (option == "--getjava") return set_once(r.getjava, option, value, error);
+    if (option == "--runtime") {
+        if (!set_once(r.runtime, option, value, error)) return false;
+        r.fast_start = true;
+        return add_dir(r, value, runtime_folder, error);
+    }
     if (is_resource_option(option)) return apply_resource_option(r, option, value, error);
     if (option == "--name") {
         if (r.name_given) error = format(text_once_only, option.c_str());
@@ -209,7 +215,8 @@ int main(int argc, char** argv)
         return inspect(args[1], stdout);
     }
     const char* const with_value[] = {"--stub", "--out", "--name", "--jar", "--file",
-                                      "--main", "--var", "--getjava", "--payload", "--dir", "--relay"};
+                                      "--main", "--var", "--getjava", "--payload", "--dir", "--relay",
+                                      "--runtime"};
     pack_request request;
     request.arg_files = arg_files;
     for (size_t i = 0; i < args.size(); i++) {
@@ -233,6 +240,10 @@ int main(int argc, char** argv)
         }
         if (word == "--fast-start") {
             request.fast_start = true;
+            continue;
+        }
+        if (word == "--compress") {
+            request.compress = true;
             continue;
         }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;

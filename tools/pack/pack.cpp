@@ -2,13 +2,16 @@
 
 #include "boot/boot_class.h"
 #include "payload/extract.h"
+#include "payload/format.h"
 #include "payload/sections.h"
 #include "payload/vars.h"
 #include "payload/writer.h"
 #include "support/config.h"
 #include "support/track.h"
+#include "tools/pack/compress.h"
 #include "tools/pack/jar.h"
 #include "tools/pack/resources.h"
+#include "tools/pack/runtime_image.h"
 #include "tools/pack/texts.h"
 
 #include <algorithm>
@@ -42,14 +45,17 @@ using bytes = std::vector<unsigned char>;
 // The keys the launcher and the standard boot class look up in the Vars
 // text, both by the same rule.
 const char* const looked_up_keys[] = {"mx",  "jars", "useclasspath", "execwd", "minver",   "maxver",
-                                      "jvm", "jop",  "main",         "windowed", "faststart", "relay"};
+                                      "jvm", "jop",  "main",         "windowed", "faststart", "relay",
+                                      "runtime", "needs"};
 
 struct section_plan {
     char type;
     std::string source;  // the input file; empty for the Vars section and the boot class
-    std::string stored;  // the record's relative path (F and J)
+    std::string stored;  // the record's relative path (F, J and C)
     uint64_t size;       // bytes of the source file, or of the Vars text with its NUL
     uint64_t payload;    // payload bytes
+    uint32_t crc = 0;         // C: of the plain contents
+    uint64_t compressed = 0;  // C: bytes of the zlib stream
 };
 
 void put32(unsigned char* p, uint32_t v)
@@ -219,6 +225,9 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
         writers.push_back(writer);
     };
     add(text_writer_packer, "packager", format("%s %s", pack_name, pack_version));
+    // Only packages that hold what older launchers cannot read name a
+    // format: the others stay as they were.
+    if (request.compress || !request.runtime.empty()) add(text_stub_too_old_options, needs_key, format_compressed_runtime);
     std::string jars;
     for (const pack_file& f : files)
         if (f.jar) jars += (jars.empty() ? "" : ";") + f.stored;
@@ -226,8 +235,10 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     if (request.main_class.find('\n') != std::string::npos)
         return format(text_bad_main, request.main_class.c_str());
     if (!request.main_class.empty()) add("--main", "main", request.main_class);
-    if (request.fast_start) add("--fast-start", "faststart", "1");
+    if (request.fast_start) add(request.runtime.empty() ? "--fast-start" : "--runtime", "faststart", "1");
+    if (!request.runtime.empty()) add("--runtime", runtime_key, runtime_folder);
     for (const auto& kv : request.vars) {
+        if (kv.first == "jvm" && !request.runtime.empty()) return text_runtime_jvm;
         if (kv.first.empty() || kv.first.find_first_of("=\n") != std::string::npos)
             return format(text_bad_key, kv.first.c_str());
         // The key alone would leave the boot class outside the class path.
@@ -358,7 +369,7 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
 
     uint64_t hash = 0;
     uint64_t done = 0;
-    bool scramble = s.type != 'V' && s.type != 'Z';
+    bool scramble = s.type != 'V' && s.type != 'Z' && s.type != compressed_type;
     auto emit = [&](unsigned char* data, size_t n) {
         if (scramble) scramble_bytes(data, data, n, size_t(done));
         hash ^= section_hash_terms(data, n, uint32_t(done));
@@ -369,6 +380,22 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
         bytes text(vars.begin(), vars.end());
         text.push_back(0);
         if (!emit(text.data(), text.size())) return write_error();
+    } else if (s.type == compressed_type) {
+        bytes record(record_length(s.stored.size(), 0));
+        put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
+        put32(&record[s.stored.size() + 2], s.crc);
+        if (!emit(record.data(), record.size())) return write_error();
+        uint32_t crc = 0;
+        uint64_t stored = 0;
+        std::string error;
+        bool written = true;
+        bool read = deflate_file(s.source, s.size, [&](const unsigned char* data, size_t n) {
+            buffer.assign(data, data + n);
+            return written = emit(buffer.data(), n);
+        }, crc, stored, error);
+        if (!written) return write_error();
+        if (!read) return error;
+        if (crc != s.crc || stored != s.compressed) return format(text_changed, s.source.c_str());
     } else {
         if (scramble) {
             bytes record(record_length(s.stored.size(), 0));
@@ -396,6 +423,39 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
     }
     put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
     return finish_section(file, at, header_at, head, done) ? "" : write_error();
+}
+
+// The file section `s` as a compressed one when its zlib stream is smaller
+// than its contents; the stream is made again, the same, when it is written.
+std::string plan_compressed(section_plan& s)
+{
+    std::string error;
+    uint32_t crc = 0;
+    uint64_t stored = 0;
+    if (!deflate_file(s.source, s.size, [](const unsigned char*, size_t) { return true; }, crc, stored, error))
+        return error;
+    if (stored < s.size) {
+        s.type = compressed_type;
+        s.crc = crc;
+        s.compressed = stored;
+        s.payload = record_length(s.stored.size(), stored);
+    }
+    return "";
+}
+
+// Why the runtime image at `folder` does not fit the stub, or empty.
+std::string check_runtime(const std::string& folder, const bytes& stub)
+{
+    auto read = [&folder](const std::string& relative, size_t limit, bytes& out) {
+        std::ifstream in(fs::path(folder) / relative, std::ios::binary);
+        if (!in) return false;
+        out.assign(limit, 0);
+        in.read(reinterpret_cast<char*>(out.data()), std::streamsize(limit));
+        out.resize(size_t(in.gcount()));
+        return true;
+    };
+    runtime_image image = read_runtime_image(read, 0);
+    return runtime_problem(image, read_vm_binary(stub.data(), stub.size()), folder);
 }
 
 // The temporary file of a pack to `out`: ".NAME.XXXXXXXX.tmp" beside it.
@@ -514,6 +574,17 @@ std::string check_output(const pack_request& request, const std::vector<pack_fil
 }
 
 }  // namespace
+
+std::string stub_format(const unsigned char* image, size_t length, bool& marked)
+{
+    const char* mark = "glimvane-reads-package-format=";
+    const unsigned char* end = image + length;
+    const unsigned char* at = std::search(image, end, mark, mark + strlen(mark));
+    marked = at != end && size_t(end - at) >= size_t(format_mark_size + format_version_size);
+    if (!marked) return format_unmarked;
+    const char* version = reinterpret_cast<const char*>(at) + format_mark_size;
+    return std::string(version, strnlen(version, size_t(format_version_size) - 1));
+}
 
 bytes own_file(const std::string& stored)
 {
@@ -655,6 +726,14 @@ std::string pack(const pack_request& request)
     if (!input_size(request.stub, stub_size, error) || !(error = load_stub(request, stub, block)).empty())
         return error;
     const bool windows = windows_image(stub.data(), stub.size());
+    if (request.compress || !request.runtime.empty()) {
+        bool marked = false;
+        std::string reads = stub_format(stub.data(), stub.size(), marked);
+        if (parse_version(reads.c_str(), 0) < parse_version(format_compressed_runtime, 0))
+            return format(text_stub_too_old, request.stub.c_str(), reads.c_str(), text_stub_too_old_options,
+                          format_compressed_runtime);
+    }
+    if (!request.runtime.empty() && !(error = check_runtime(request.runtime, stub)).empty()) return error;
 
     std::map<std::string, std::string> stored;  // path key -> source
     std::vector<pack_file> files = request.files;
@@ -688,6 +767,7 @@ std::string pack(const pack_request& request)
         else if (!input_size(s.source, s.size, error))
             return error;
         s.payload = record_length(s.stored.size(), s.size);
+        if (request.compress && !s.source.empty() && !getjava && !(error = plan_compressed(s)).empty()) return error;
         plan.push_back(s);
     }
     for (const std::string& source : request.payloads) {

@@ -34,6 +34,10 @@ struct pack_request {
     // of its own, first in the jars value.
     bool fast_start = false;
     std::vector<std::string> arg_files;  // the @FILE inputs, which the output must not replace
+    // A runtime image packed below runtime/ (its files are in `files`);
+    // implies fast start.
+    std::string runtime;
+    bool compress = false;  // files that shrink go into compressed sections
 };
 
 // The jar that holds the standard boot class in a fast-start package.
@@ -46,6 +50,10 @@ std::vector<unsigned char> stored_zip(const std::string& name, const unsigned ch
 // glimvaneboot.class or boot_jar_name: the standard boot class, alone or in
 // its jar.
 std::vector<unsigned char> own_file(const std::string& stored);
+
+// The package format that the stub image reads: the version after its
+// format mark, or "1.0" (and `marked` false) for a stub without one.
+std::string stub_format(const unsigned char* image, size_t length, bool& marked);
 
 // Writes the packaged executable; an empty text on success, otherwise why
 // the input was refused or the file could not be written.

@@ -3,7 +3,7 @@
 #pragma once
 
 const char* const pack_name = "glimvane-pack";
-const char* const pack_version = "1.0";
+const char* const pack_version = "1.1";
 
 const char* const text_usage =
     "Usage:\n"
@@ -34,6 +34,11 @@ const char* const text_usage =
     "                       start from there at every later launch (the key\n"
     "                       faststart; the boot class goes into glimvaneboot.jar,\n"
     "                       first on the class path)\n"
+    "  --runtime DIR        pack the Java runtime image DIR (jlink output, JDK or JRE\n"
+    "                       folder for the stub's OS and bitness) below runtime/: the\n"
+    "                       package needs no installed Java; implies --fast-start\n"
+    "  --compress           store each file that shrinks as a compressed section\n"
+    "                       (launchers of package format 1.1 and later read them)\n"
     "  --relay on|off       standard output through the launcher's relay (the key\n"
     "                       relay; default: on for the windowed Windows stubs only)\n"
     "  --help               show this text\n"
@@ -175,12 +180,40 @@ const char* const text_changed = "'%s' changed while it was being packed";
 const char* const text_cannot_write = "cannot write '%s': %s";
 const char* const text_error_prefix = "glimvane-pack: %s\n";
 
+// Packed runtimes and the package format.
+const char* const text_runtime_jvm =
+    "--runtime and --var jvm=... both choose the runtime: a package's own runtime comes after the one that jvm "
+    "names beside the executable, so that one would never be used; leave out one of them";
+const char* const text_runtime_no_release =
+    "--runtime '%s': no release file with a JAVA_VERSION, so it is no runtime image; give the folder that "
+    "holds bin, lib and release (a jlink --output, a JDK or a JRE)";
+const char* const text_runtime_no_library =
+    "--runtime '%s': no VM library (lib/server/libjvm.so, bin/server/jvm.dll or bin/client/jvm.dll)";
+const char* const text_runtime_other_target =
+    "--runtime '%s': its VM library %s is for %s, the stub for %s; give a runtime image for the stub's OS and "
+    "bitness (see docs/packaging.md for a Windows image made on Linux)";
+const char* const text_target_unknown = "an unknown target";
+const char* const text_stub_too_old =
+    "the stub '%s' reads package format %s, and %s needs format %s; use the stub of this glimvane-pack's release";
+const char* const text_stub_too_old_options = "--compress or --runtime";
+
 // Inspect.
 const char* const text_inspect_file = "file: %s (%lld bytes)\n";
 const char* const text_inspect_block =
     "block: sections=%d min.length=%d name='%s' exe='%s'\n";
 const char* const text_inspect_section = "section %d at %d: type %c, payload %d bytes, signature %s";
 const char* const text_inspect_record = ", file '%s' (%u bytes)";
+const char* const text_inspect_compressed = ", file '%s' (%u bytes, compressed)";
+const char* const text_inspect_runtime =
+    "runtime: %s/, Java %s, %s, %llu bytes in %d files\n";
+const char* const text_inspect_format = "format: the package needs %s, the stub reads %s%s\n";
+const char* const text_inspect_unmarked = " (a stub from before format 1.1)";
+const char* const text_inspect_format_why =
+    "the stub cannot read what the package holds (compressed sections or a packed runtime); pack it again with "
+    "the stub of a glimvane-pack release that writes format %s";
+const char* const text_inspect_unmarked_why =
+    "the stub predates format 1.1 and passes over what it cannot read, so it would start without those files "
+    "instead of reporting error 92; pack it again with the stub of a glimvane-pack release that writes format %s";
 const char* const text_inspect_bad_record = ", record refused (bounds or path)";
 const char* const text_inspect_vars_line = "    %s\n";
 const char* const text_inspect_no_nul = "    (the Vars text has no ending NUL)\n";

@@ -163,7 +163,7 @@ TEST_F(packed_app, RoundTripThroughTheLaunchersOwnCode)
     EXPECT_STREQ(reinterpret_cast<const char*>(block + config_original_offset), "app.bin");
 
     const char* vars = reinterpret_cast<const char*>(&file[size_t(found[0].offset) + 32]);
-    EXPECT_STREQ(vars, "packager=glimvane-pack 1.0\njars=app.jar;dep.jar\nmain=com.example.Main\nmx=512\njop=-Dk=v\n");
+    EXPECT_STREQ(vars, "packager=glimvane-pack 1.1\njars=app.jar;dep.jar\nmain=com.example.Main\nmx=512\njop=-Dk=v\n");
     EXPECT_STREQ(get_var(vars, "jop", nullptr), "-Dk=v");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[size_t(found[7].offset) + 32]), 64),
               read_text(in / "data.bin"));
@@ -227,7 +227,7 @@ TEST_F(packed_app, FastStartPutsTheBootClassInAJarFirstOnTheClassPath)
     bytes file = read_bytes(out);
     std::vector<section> found = sections_of(file);
     const char* vars = reinterpret_cast<const char*>(&file[size_t(found[0].offset) + 32]);
-    EXPECT_STREQ(vars, "packager=glimvane-pack 1.0\njars=glimvaneboot.jar;app.jar\nmain=M\nfaststart=1\n");
+    EXPECT_STREQ(vars, "packager=glimvane-pack 1.1\njars=glimvaneboot.jar;app.jar\nmain=M\nfaststart=1\n");
     fs::path again = scratch.path / "again" / "app.bin";
     fs::create_directories(again.parent_path());
     words[3] = again.string();
@@ -364,7 +364,7 @@ TEST(PackHelp, ShowsTheOptions)
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
                                "--payload", "--icon", "--version-info", "--execution-level", "--console",
-                               "--no-boot", "--fast-start", "--relay", "inspect"})
+                               "--no-boot", "--fast-start", "--relay", "--runtime", "--compress", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
@@ -880,6 +880,195 @@ TEST(PackOutput, ASignedStubLosesItsSignatureAndThePackageSigns)
     ASSERT_EQ(sign(pkg, signed_pkg).exit_code, 0);
     r = run_program({"/usr/bin/osslsigncode", "verify", "-CAfile", cert, signed_pkg.string()});
     EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+}
+
+// ---- packed runtimes and compressed sections ----
+
+// The first bytes of a VM library: what the packer reads to tell its OS
+// and bitness.
+bytes elf_head(int bits, unsigned machine)
+{
+    bytes head(64, 0);
+    memcpy(head.data(), "\x7f" "ELF", 4);
+    head[4] = bits == 64 ? 2 : 1;
+    head[5] = 1;
+    head[18] = static_cast<unsigned char>(machine);
+    return head;
+}
+
+bytes pe_head(unsigned machine, unsigned magic)
+{
+    bytes head(0x100, 0);
+    head[0] = 'M';
+    head[1] = 'Z';
+    head[0x3c] = 0x40;
+    memcpy(&head[0x40], "PE\0\0", 4);
+    head[0x44] = static_cast<unsigned char>(machine);
+    head[0x45] = static_cast<unsigned char>(machine >> 8);
+    head[0x40 + 24] = static_cast<unsigned char>(magic);
+    head[0x40 + 25] = static_cast<unsigned char>(magic >> 8);
+    return head;
+}
+
+// A runtime image folder: a release file (unless `version` is empty) and a
+// VM library at `library` whose head is `vm`.
+fs::path make_image(const fs::path& folder, const std::string& version, const std::string& library, const bytes& vm)
+{
+    if (!version.empty()) write_text(folder / "release", "JAVA_VERSION=\"" + version + "\"\nMODULES=\"java.base\"\n");
+    if (!library.empty()) write_bytes(folder / library, vm);
+    write_text(folder / "bin" / "java", "#!/bin/sh\n");
+    return folder;
+}
+
+std::string vars_of(const bytes& file)
+{
+    return reinterpret_cast<const char*>(&file[size_t(sections_of(file)[0].offset) + 32]);
+}
+
+TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
+{
+    const std::string stub = GLIMVANE_STUB, o = out.string(), jar = (in / "app.jar").string();
+    fs::path linux64 = make_image(scratch.path / "linux64", "17.0.9", "lib/server/libjvm.so", elf_head(64, 62));
+    std::vector<std::string> words = {"--stub", stub, "--out", o, "--jar", jar, "--main", "M", "--runtime", linux64.string()};
+    run_result r = run_pack(words);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    bytes file = read_bytes(out);
+    EXPECT_EQ(vars_of(file), "packager=glimvane-pack 1.1\nneeds=1.1\njars=glimvaneboot.jar;app.jar\nmain=M\n"
+                             "faststart=1\nruntime=runtime\n");
+    r = run_pack({"inspect", o});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    for (const char* text : {"file 'runtime/lib/server/libjvm.so' (64 bytes)", "file 'runtime/bin/java'",
+                             "format: the package needs 1.1, the stub reads 1.1\n",
+                             "runtime: runtime/, Java 17.0.9, Linux x86-64 (64-bit), 116 bytes in 3 files\n"})
+        EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
+
+    struct refuse_case {
+        const char* name;
+        fs::path image;
+        std::vector<std::string> more;
+        std::string message;
+    };
+    const refuse_case cases[] = {
+        {"no release file", make_image(scratch.path / "bare", "", "lib/server/libjvm.so", elf_head(64, 62)), {},
+         "no release file with a JAVA_VERSION"},
+        {"no VM library", make_image(scratch.path / "novm", "17", "", {}), {}, "no VM library"},
+        {"a Windows runtime", make_image(scratch.path / "win64", "17", "bin/server/jvm.dll", pe_head(0x8664, 0x20b)), {},
+         "is for Windows x86-64 (64-bit), the stub for Linux x86-64 (64-bit)"},
+        {"a 32-bit runtime", make_image(scratch.path / "elf32", "17", "lib/server/libjvm.so", elf_head(32, 3)), {},
+         "is for Linux x86 (32-bit)"},
+        {"another machine", make_image(scratch.path / "arm", "17", "lib/server/libjvm.so", elf_head(64, 183)), {},
+         "is for Linux aarch64 (64-bit)"},
+        {"jvm beside it", linux64, {"--var", "jvm=jre/lib/server/libjvm.so"}, "both choose the runtime"},
+        {"twice", linux64, {"--runtime", linux64.string()}, "may be given only once"},
+    };
+    for (const refuse_case& c : cases) {
+        std::vector<std::string> args = {"--stub", stub, "--out", o, "--jar", jar, "--main", "M", "--runtime",
+                                         c.image.string()};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        r = run_pack(args);
+        EXPECT_NE(r.exit_code, 0) << c.name;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
+    }
+
+    // Packed on Linux for Windows: a Windows runtime goes with the Windows stub, a Linux one does not.
+    if (!*GLIMVANE_WIN64_STUB || !fs::exists(GLIMVANE_WIN64_STUB)) return;
+    words[1] = GLIMVANE_WIN64_STUB;
+    words.back() = (scratch.path / "win64").string();
+    r = run_pack(words);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    words.back() = linux64.string();
+    r = run_pack(words);
+    EXPECT_NE(r.err.find("is for Linux x86-64 (64-bit), the stub for Windows x86-64 (64-bit)"), std::string::npos) << r.err;
+}
+
+TEST_F(packed_app, CompressedSectionsHoldWhatShrinksAndExtractAsTheFiles)
+{
+    std::string text;
+    for (int i = 0; i < 5000; i++) text += "line " + std::to_string(i % 40) + " of a file that shrinks\n";
+    write_text(in / "shrinks.txt", text);
+    std::vector<std::string> words = args(out);
+    words.insert(words.end(), {"--file", (in / "shrinks.txt").string() + "=doc/shrinks.txt", "--compress"});
+    run_result r = run_pack(words);
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    bytes file = read_bytes(out);
+    std::vector<section> found = sections_of(file);
+    std::string types;
+    for (const section& s : found) types += s.type;
+    // Random bytes do not shrink and stay file sections; the installer stays J.
+    EXPECT_EQ(types, "VFFFFCFJZZ");
+    EXPECT_NE(vars_of(file).find("\nneeds=1.1\n"), std::string::npos) << vars_of(file);
+    EXPECT_LT(section_payload_length(&file[size_t(found[5].offset)]), int32_t(text.size() / 10));
+
+    fs::path temp = scratch.path / "GVC";
+    fs::create_directories(temp);
+    snprintf(temp_folder, sizeof temp_folder, "%s", temp.c_str());
+    for (const section& s : found)
+        if (s.type == 'F' || s.type == 'C') {
+            char* path = extract_section(&file[size_t(s.offset)]);
+            EXPECT_NE(path, nullptr) << s.offset;
+            track_free(path, 1);
+        }
+    temp_folder[0] = 0;
+    EXPECT_TRUE(read_text(temp / "doc" / "shrinks.txt") == text);
+    EXPECT_EQ(read_text(temp / "app.jar"), read_text(in / "app.jar"));
+
+    r = run_pack({"inspect", out.string()});
+    EXPECT_EQ(r.exit_code, 0) << r.out;
+    EXPECT_NE(r.out.find("type C, payload "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("file 'doc/shrinks.txt' (" + std::to_string(text.size()) + " bytes, compressed)"),
+              std::string::npos) << r.out;
+}
+
+// A copy of `image` whose format mark gives `version`, or (empty) that
+// has no mark at all: a stub of an older release.
+bytes with_format(bytes image, const std::string& version)
+{
+    const std::string mark = "glimvane-reads-package-format=";
+    auto at = std::search(image.begin(), image.end(), mark.begin(), mark.end());
+    EXPECT_NE(at, image.end());
+    if (at == image.end()) return image;
+    if (version.empty())
+        std::fill(at, at + ptrdiff_t(mark.size()), 'x');
+    else
+        std::copy(version.c_str(), version.c_str() + version.size() + 1, at + 32);
+    return image;
+}
+
+TEST_F(packed_app, AStubTooOldForThePackageIsRefusedByThePackerAndAtLaunchWithError92)
+{
+    const std::string jar = (in / "app.jar").string();
+    // The packer reads the stub's format: an older stub is refused.
+    for (const char* version : {"1.0", ""}) {
+        fs::path old = scratch.path / (std::string("old") + version);
+        write_bytes(old, with_format(read_bytes(GLIMVANE_STUB), version));
+        run_result r = run_pack({"--stub", old.string(), "--out", out.string(), "--jar", jar, "--main", "M", "--compress"});
+        EXPECT_EQ(r.exit_code, 1) << version;
+        EXPECT_NE(r.err.find("reads package format 1.0, and --compress or --runtime needs format 1.1"),
+                  std::string::npos) << r.err;
+    }
+
+    // A package whose stub reads an older format than it needs.
+    run_result r = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--jar", jar, "--main", "M", "--compress"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    fs::path old = out.parent_path() / "old.bin";
+    write_bytes(old, with_format(read_bytes(out), "1.0"));
+    fs::permissions(old, fs::perms::owner_all);
+    r = run_program({old.string()});
+    EXPECT_EQ(r.exit_code, 92) << r.out << r.err;
+    const std::string error = "92: 'old.bin' needs a newer launcher: it was packed for package format 1.1, and this "
+                              "launcher reads format 1.0";
+    EXPECT_NE((r.out + r.err).find(error), std::string::npos) << r.out << r.err;
+    r = run_pack({"inspect", old.string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("format: the package needs 1.1, the stub reads 1.0\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("error: " + error + ": the stub cannot read what the package holds"), std::string::npos) << r.out;
+
+    fs::path unmarked = out.parent_path() / "unmarked.bin";
+    write_bytes(unmarked, with_format(read_bytes(out), ""));
+    r = run_pack({"inspect", unmarked.string()});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.out.find("the stub reads 1.0 (a stub from before format 1.1)"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("the stub predates format 1.1 and passes over what it cannot read"), std::string::npos) << r.out;
 }
 
 }  // namespace
