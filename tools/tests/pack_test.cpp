@@ -509,7 +509,7 @@ struct name_case {
     const char* refusal;  // what glimvane-pack says; null: it packs
     int posix_launch;     // the linux launcher's exit code; -1: depends on the temp folder
     bool windows_ok;      // inspect calls a Windows package with these names good
-    bool windows_only;    // the refusal is for Windows stubs: a Linux stub packs and launches it
+    bool windows_only = false;  // the refusal is for Windows stubs: a Linux stub packs and launches it
 };
 
 TEST(PackInspectLauncher, AgreeOnEveryStoredName)
