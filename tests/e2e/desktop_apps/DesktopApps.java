@@ -9,7 +9,12 @@ import javax.swing.SwingUtilities;
 // until the file named by its first word exists.
 class SplashWindow {
     public static void main(String[] args) throws Exception {
-        SplashScreen splash = SplashScreen.getSplashScreen();
+        SplashScreen splash = null;
+        try {
+            splash = SplashScreen.getSplashScreen();
+        } catch (UnsatisfiedLinkError e) {
+            // A runtime without the splash library.
+        }
         System.out.println("splash " + (splash != null && splash.isVisible()));
         System.out.flush();
         Thread.sleep(3000);
