@@ -22,14 +22,20 @@ using splash_set_names_fn = void (*)(const char* file, const char* jar);
 
 const char* requested_image;
 char* library_path;
+void* library;
 std::atomic<bool> busy{false};
+
+// Loaded so that the VM's own toolkit, which looks the splash's exports up
+// in the process, finds this very splash and closes it with the first
+// window.
+void load_library()
+{
+    library = os_load_library_global(library_path);
+}
 
 void show_splash()
 {
-    // Loaded so that the VM's own toolkit, which looks the splash's exports
-    // up in the process, finds this very splash and closes it with the
-    // first window.
-    void* library = os_load_library_global(library_path);
+    if (!os_has_dll_directory()) load_library();
     auto init = reinterpret_cast<splash_init_fn>(os_find_symbol(library, "SplashInit"));
     auto load = reinterpret_cast<splash_load_file_fn>(os_find_symbol(library, "SplashLoadFile"));
     auto set_names = reinterpret_cast<splash_set_names_fn>(os_find_symbol(library, "SplashSetFileJarName"));
@@ -64,6 +70,10 @@ void splash_start(const char* vm_library)
     }
     library_path = format_new("%s%c%s", folder, os_path_sep, os_splash_library);
     track_free(folder, 1191);
+    // The DLL directory, which finds the library's own dependencies in the
+    // runtime folder, is the whole process's and is set only now: there the
+    // library loads at once, elsewhere on the splash's thread.
+    if (os_has_dll_directory()) load_library();
     busy = true;
     if (!start_thread(show_splash)) busy = false;
 }

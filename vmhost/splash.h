@@ -9,7 +9,8 @@
 void splash_request(const char* image);
 // Starts showing the requested image, on a thread of its own, with the
 // splash library of the runtime whose VM library is `vm_library`; returns
-// at once. Without a request it does nothing; without a splash library (a
+// at once. Called once that VM library has loaded, while the runtime folder
+// is the current directory and DLL directory. Without a request it does nothing; without a splash library (a
 // headless runtime) the launch goes on without a splash and logs why.
 void splash_start(const char* vm_library);
 // Returns once the splash that splash_start began is shown or given up:

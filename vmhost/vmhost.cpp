@@ -300,11 +300,11 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     if (saved_length > 0 && folder) os_set_cwd(folder);
     if (folder && dll_directory) os_set_dll_directory(folder);
     void* library = os_load_library(vm_library);
+    // The splash library belongs to the runtime and needs its VM library:
+    // it shows the image while the VM is made.
+    if (library) splash_start(vm_library);
     if (dll_directory) os_set_dll_directory(nullptr);
     if (saved_length > 0) os_set_cwd(saved);
-    // The splash library belongs to the runtime: it shows the image while
-    // the VM is made.
-    if (library) splash_start(vm_library);
 
     auto create = reinterpret_cast<jni_create_vm_fn>(os_find_symbol(library, "JNI_CreateJavaVM"));
     dump_entry = reinterpret_cast<jvm_dump_fn>(os_find_symbol(library, os_dump_export));

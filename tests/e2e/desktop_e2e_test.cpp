@@ -126,7 +126,14 @@ struct desktop_package : package_dir {
         return app;
     }
 
-    run_result launch(const std::vector<std::string>& words) { return run_program(argv(words), env()); }
+    // A launch that should hand over and end; one that runs the program
+    // instead is ended after a while, so that the test fails, not hangs.
+    run_result launch(const std::vector<std::string>& words)
+    {
+        std::vector<std::string> bounded = {"/usr/bin/timeout", "20"};
+        for (const std::string& word : argv(words)) bounded.push_back(word);
+        return run_program(bounded, env());
+    }
 
     int end_with(running_app& app)
     {

@@ -22,13 +22,6 @@ const int list_wait_ms = 1000;
 // A dump of thousands of threads on a busy machine takes a while.
 const int dump_wait_ms = 60000;
 
-std::string object_name(const char* format, const std::string& run_id)
-{
-    char name[256];
-    snprintf(name, sizeof name, format, run_id.c_str());
-    return name;
-}
-
 // One request to the launcher's control channel; see channel_ask.
 channel_result ask(const std::string& run_id, const std::string& command, int wait_ms, std::string& reply)
 {
@@ -124,7 +117,9 @@ std::vector<std::string> candidates()
 #else
     char folder[1024];
     if (os_channel_folder(folder, sizeof folder) == 0) return found;
-    const std::string prefix = object_name(os_shared_name_format, "");
+    char block_prefix[256];
+    channel_block_name("", block_prefix, sizeof block_prefix);
+    const std::string prefix = block_prefix;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         std::string name = entry.path().filename().string();
         // A block on its way and the channel of a single instance have a dot
