@@ -10,19 +10,14 @@
 #  - one instance: a second launch that hands its words to the running
 #    instance, timed by hyperfine.
 #
-#   bash bench/desktop.sh [BUILD_DIR]      (default build/release)
+#   bash bench/desktop.sh BUILD_DIR      (a build with glimvane and glimvane-pack)
 #
 # Needs Xvfb, hyperfine and jq.
 set -euo pipefail
+build=$(cd "${1:?give the build folder}" && pwd)
 cd "$(dirname "$0")/.."
-build=${1:-build/release}
+stub=$build/glimvane pack=$build/glimvane-pack image=$PWD/tests/e2e/desktop_apps/red.png
 runs=${RUNS:-30}
-
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMVANE_TESTS=OFF >/dev/null
-cmake --build "$build" -j2 --target glimvane_stub glimvane_pack >/dev/null
-stub=$PWD/$build/glimvane
-pack=$PWD/$build/glimvane-pack
-image=$PWD/tests/e2e/desktop_apps/red.png
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/glimvane-bench.XXXXXX")
 exec 3< <(Xvfb -displayfd 1 -screen 0 1024x768x24 -nolisten tcp 2>/dev/null)

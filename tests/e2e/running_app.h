@@ -36,13 +36,7 @@ struct running_app {
         posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        std::vector<std::string> environment = environment_with(env);
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+        if (spawn_with(argv, env, &actions, &pid) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(out_pipe[1]);
         close(err_pipe[1]);
