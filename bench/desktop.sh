@@ -44,7 +44,7 @@ jar cf "$work/main.jar" -C "$work/classes" .
 "$pack" --stub "$stub" --out "$work/once" --jar "$work/main.jar" --main Quick --single-instance Quick.words >/dev/null
 
 # at LOG KEY: the milliseconds of the first "!KEY..." line.
-at() { sed -n "s/^!$2[^ ]* .*\[\([0-9]*\)\]\$/\1/p" "$1" | head -1; }
+at() { tr -d "\r" <"$1" | sed -n "s/^!$2[^ ]* .*\[\([0-9]*\)\]\$/\1/p" | head -1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 
 jdk17=/usr/lib/jvm/java-17-openjdk-amd64
@@ -54,8 +54,11 @@ for home in "${runtimes[@]}"; do
   export JAVA_HOME=$home
   : >"$work/plain.jvm"; : >"$work/plain.vm"; : >"$work/splash.jvm"; : >"$work/splash.vm"; : >"$work/shown"
   for _ in $(seq 3); do "$work/plain" >/dev/null; "$work/splash" >/dev/null; done  # warm the caches
-  for _ in $(seq "$runs"); do
-    for kind in plain splash; do
+  for i in $(seq "$runs"); do
+    # Each pair in the other order than the last.
+    order="plain splash"
+    [ $((i % 2)) == 0 ] && order="splash plain"
+    for kind in $order; do
       "$work/$kind" -D* >"$work/log" 2>&1
       at "$work/log" 'jvm=' >>"$work/$kind.jvm"
       at "$work/log" 'vm.java.invoke' >>"$work/$kind.vm"
