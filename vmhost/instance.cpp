@@ -22,9 +22,8 @@
 
 namespace {
 
-const size_t words_area = 64 * 1024;
 const size_t reply_size = 256;
-const size_t pid_offset = words_area + reply_size;
+const size_t pid_offset = instance_words_area + reply_size;
 const size_t pid_size = 16;
 const size_t block_size = pid_offset + pid_size;
 const size_t id_size = 64;
@@ -52,13 +51,14 @@ struct handover {
     char* text;  // the words, each ended by a NUL
 };
 
-// The request for `words`, or null when it does not fit the block.
-char* encode(int count, char* const* words, size_t* length)
+}  // namespace
+
+char* instance_request(int count, char* const* words, size_t* length)
 {
     size_t header = strlen(text_instance_request) + 12;
     size_t size = header;
     for (int i = 0; i < count; i++) size += strlen(words[i]) + 1;
-    if (size > words_area) return nullptr;
+    if (size > instance_words_area) return nullptr;
     auto* request = static_cast<char*>(track_alloc(int32_t(size)));
     size_t at = size_t(snprintf(request, header, "%s%d\n", text_instance_request, count));
     for (int i = 0; i < count; i++) {
@@ -70,27 +70,39 @@ char* encode(int count, char* const* words, size_t* length)
     return request;
 }
 
-// The words of a request (the block's first words_area bytes), or null
-// when it is not one: any process of this user can write the block.
-handover* decode(const char* copy)
+int instance_request_words(const char* block, const char** first, size_t* length)
 {
     size_t prefix = strlen(text_instance_request);
-    if (memcmp(copy, text_instance_request, prefix) != 0) return nullptr;
-    const char* at = copy + prefix;
-    const char* end = copy + words_area;
+    if (memcmp(block, text_instance_request, prefix) != 0) return -1;
+    const char* at = block + prefix;
+    const char* end = block + instance_words_area;
     long count = 0;
-    for (; at < end && *at >= '0' && *at <= '9' && count <= long(words_area); at++) count = count * 10 + (*at - '0');
-    if (at == end || *at != '\n' || at[-1] == '\n' || count > long(words_area)) return nullptr;
-    const char* first = ++at;
+    for (; at < end && *at >= '0' && *at <= '9' && count <= long(instance_words_area); at++)
+        count = count * 10 + (*at - '0');
+    if (at == end || *at != '\n' || at[-1] == '\n' || count > long(instance_words_area)) return -1;
+    *first = ++at;
     for (long i = 0; i < count; i++) {
         const void* nul = memchr(at, 0, size_t(end - at));
-        if (!nul) return nullptr;
+        if (!nul) return -1;
         at = static_cast<const char*>(nul) + 1;
     }
+    *length = size_t(at - *first);
+    return int(count);
+}
+
+namespace {
+
+// The words of a request, copied, or null when it is not one.
+handover* decode(const char* copy)
+{
+    const char* first = nullptr;
+    size_t length = 0;
+    int count = instance_request_words(copy, &first, &length);
+    if (count < 0) return nullptr;
     auto* words = static_cast<handover*>(track_alloc(int32_t(sizeof(handover))));
-    words->count = int(count);
-    words->text = static_cast<char*>(track_alloc(int32_t(at - first + 1)));
-    memcpy(words->text, first, size_t(at - first));
+    words->count = count;
+    words->text = static_cast<char*>(track_alloc(int32_t(length + 1)));
+    memcpy(words->text, first, length);
     return words;
 }
 
@@ -102,7 +114,7 @@ void release(handover* words)
 
 void handle_request(char* copy)
 {
-    char* reply = copy + words_area;
+    char* reply = copy + instance_words_area;
     reply[0] = 0;
     // An instance on its way out takes nothing: the launch goes on itself.
     if (vm_now == VM_ENDED) return;
@@ -117,7 +129,7 @@ void handle_request(char* copy)
 
 void serve_requests()
 {
-    channel_serve(&server, words_area, handle_request);
+    channel_serve(&server, instance_words_area, handle_request);
 }
 
 void call_method(handover* words)
@@ -240,7 +252,7 @@ instance_result instance_start(const char* identity, const char* method, int cou
     char id[id_size];
     snprintf(id, sizeof id, "instance.%s", identity);
     size_t length = 0;
-    char* request = encode(count, words, &length);
+    char* request = instance_request(count, words, &length);
     if (!request) {
         log_line(log_instance_too_long, count);
         return INSTANCE_NONE;
@@ -263,7 +275,7 @@ instance_result instance_start(const char* identity, const char* method, int cou
         // just started, may let it.
         if (pid) os_allow_foreground(pid);
         char reply[reply_size];
-        result = channel_ask(id, block_size, words_area, request, length, turn_wait_ms, answer_wait_ms, reply,
+        result = channel_ask(id, block_size, instance_words_area, request, length, turn_wait_ms, answer_wait_ms, reply,
                              sizeof reply);
         if (result == CHANNEL_REPLIED && strcmp(reply, text_instance_taken) == 0) {
             track_free(request, 1184);
