@@ -259,8 +259,8 @@ void remove_vm_leftovers(const char* folder)
             size_t n = strlen(end);
             return length > n && strcmp(name + length - n, end) == 0;
         };
-        if (kind != OS_ENTRY_FILE || strncmp(name, "vm-", 3) != 0 || !identity_form(name + 3, package_identity_digits) ||
-            name[3 + package_identity_digits] != '.' ||
+        if (kind != OS_ENTRY_FILE || strncmp(name, "vm-", 3) != 0 ||
+            !identity_form(name + 3, package_identity_digits) || name[3 + package_identity_digits] != '.' ||
             !(ends(".part") || ends(".conf") || ends(".aot") || ends(".aot.stamp") || ends(".tmp")))
             continue;
         char* path = format_new("%s%c%s", folder, os_path_sep, name);

@@ -216,7 +216,8 @@ TEST(Splash, AHeadlessRuntimeStartsWithoutOne)
     for (const fs::path& folder : {fs::path(), fs::path("lib")})
         for (const auto& entry : fs::directory_iterator(openjdk17 / folder)) {
             fs::path name = folder / entry.path().filename();
-            if (!fs::exists(home / name) && name != "lib/libsplashscreen.so") fs::create_symlink(entry.path(), home / name);
+            if (!fs::exists(home / name) && name != "lib/libsplashscreen.so")
+                fs::create_symlink(entry.path(), home / name);
         }
     p.java_home = home;
     p.display = screen.name;
