@@ -37,7 +37,6 @@ const char* const trash_infix = ".trash-";
 // with the owner mark's.
 const char* const stamp_name = ".glimvane-owner.stamp";
 const char* const stamp_temp = ".glimvane-owner.stamp.new";
-const int identity_digits = 16;
 const int64_t unused_limit_seconds = 30 * 24 * 3600;
 // A staging folder this old belongs to a launch killed while extracting.
 const int64_t stale_staging_seconds = 24 * 3600;
@@ -82,26 +81,6 @@ void add_text(text_builder& b, const char* format, ...)
         b.length += size_t(n);
     }
     va_end(again);
-}
-
-// FNV-1a over each section's type, signature and length: a change of one
-// byte in any section changes its signature and so the identity.
-void identity_of(const launch_state& launch, char* hex)
-{
-    uint64_t hash = 0xcbf29ce484222325u;
-    auto mix = [&hash](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; i++) {
-            hash ^= (value >> (8 * i)) & 0xff;
-            hash *= 0x100000001b3u;
-        }
-    };
-    for (int32_t i = 0; i < launch.found; i++) {
-        const unsigned char* header = launch.table[i];
-        mix(uint64_t(uint8_t(section_type(header))), 1);
-        mix(section_signature(header), 8);
-        mix(uint64_t(uint32_t(section_payload_length(header))), 4);
-    }
-    snprintf(hex, identity_digits + 1, "%016llx", (unsigned long long)hash);
 }
 
 // The stamp's first lines: its format and every section's signature.
@@ -292,7 +271,7 @@ void remove_folder(const char* folder)
 
 bool identity_form(const char* name, size_t length)
 {
-    return length == size_t(identity_digits) && strspn(name, "0123456789abcdef") >= length;
+    return length == size_t(package_identity_digits) && strspn(name, "0123456789abcdef") >= length;
 }
 
 // True for the staging folder `name` (ID.stage-RUNID at `path`) of a
@@ -327,8 +306,8 @@ void remove_vm_leftovers(const char* folder)
             size_t n = strlen(end);
             return length > n && strcmp(name + length - n, end) == 0;
         };
-        if (kind != OS_ENTRY_FILE || strncmp(name, "vm-", 3) != 0 || !identity_form(name + 3, identity_digits) ||
-            name[3 + identity_digits] != '.' ||
+        if (kind != OS_ENTRY_FILE || strncmp(name, "vm-", 3) != 0 ||
+            !identity_form(name + 3, package_identity_digits) || name[3 + package_identity_digits] != '.' ||
             !(ends(".part") || ends(".conf") || ends(".aot") || ends(".aot.stamp") || ends(".tmp")))
             continue;
         char* path = format_new("%s%c%s", folder, os_path_sep, name);
@@ -391,7 +370,7 @@ void sweep_caches(const char* base, const char* own)
         }
         size_t suffix = strlen(lock_suffix);
         if (kind != OS_ENTRY_FILE || length <= suffix || strcmp(name + length - suffix, lock_suffix) != 0 ||
-            !identity_form(name, length - suffix) || strncmp(name, own, size_t(identity_digits)) == 0 ||
+            !identity_form(name, length - suffix) || strncmp(name, own, size_t(package_identity_digits)) == 0 ||
             !os_file_info(path, nullptr, nullptr, &age) || age < unused_limit_seconds)
             continue;
         os_file_lock* lock = os_lock_file(path, true, false);
@@ -497,13 +476,33 @@ bool fill_cache(const launch_state& launch, const char* folder, const text_build
 
 }  // namespace
 
+// FNV-1a over each section's type, signature and length: a change of one
+// byte in any section changes its signature and so the identity.
+void package_identity(const launch_state& launch, char* hex)
+{
+    uint64_t hash = 0xcbf29ce484222325u;
+    auto mix = [&hash](uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; i++) {
+            hash ^= (value >> (8 * i)) & 0xff;
+            hash *= 0x100000001b3u;
+        }
+    };
+    for (int32_t i = 0; i < launch.found; i++) {
+        const unsigned char* header = launch.table[i];
+        mix(uint64_t(uint8_t(section_type(header))), 1);
+        mix(section_signature(header), 8);
+        mix(uint64_t(uint32_t(section_payload_length(header))), 4);
+    }
+    snprintf(hex, package_identity_digits + 1, "%016llx", (unsigned long long)hash);
+}
+
 void stage_cache(launch_state& launch)
 {
     if (launch.error || !get_var(launch.vars, "faststart", nullptr)) return;
     char* base = cache_base();
     if (!base) return;
-    char id[identity_digits + 1];
-    identity_of(launch, id);
+    char id[package_identity_digits + 1];
+    package_identity(launch, id);
     char* folder = format_new("%s%c%s", base, os_path_sep, id);
     char* lock_path = format_new("%s%s", folder, lock_suffix);
     log_line(log_cache_folder, folder);

@@ -11,3 +11,9 @@
 // freshly extracted, holding every F and B file; it stays null when the
 // launch falls back to extracting into the temp folder.
 void stage_cache(launch_state& launch);
+
+// A package's identity: a hash of every section's type, signature and
+// length, as package_identity_digits lower-case hex digits into hex (one
+// more byte for the NUL). Copies of one package anywhere share it.
+const int package_identity_digits = 16;
+void package_identity(const launch_state& launch, char* hex);

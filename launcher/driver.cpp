@@ -23,6 +23,8 @@
 #include "support/switches.h"
 #include "support/track.h"
 #include "vmhost/vmcache.h"
+#include "vmhost/instance.h"
+#include "vmhost/splash.h"
 #include "vmhost/vmhost.h"
 
 #include <cstdio>
@@ -388,6 +390,34 @@ void stage_streams(launch_state& launch)
     if (merge_stderr_flag) stderr_merge();
 }
 
+// After the Vars text (without error): with "singleinstance" a launch
+// while the package's instance runs hands its words over and ends, before
+// it has made anything to remove; otherwise it becomes the instance.
+void stage_single_instance(launch_state& launch, int count, char** words)
+{
+    if (launch.error) return;
+    char* method = get_var(launch.vars, "singleinstance", nullptr);
+    if (!method) return;
+    char id[package_identity_digits + 1];
+    package_identity(launch, id);
+    launch.handed_over = instance_start(id, method, count, words) == INSTANCE_HANDED;
+    track_free(method, 1346);
+}
+
+// After the extraction (without error): the image that "splash" names
+// among the packed files, shown once the runtime is known.
+void stage_splash(launch_state& launch)
+{
+    if (launch.error) return;
+    char* stored = get_var(launch.vars, "splash", nullptr);
+    if (!stored || !*stored) return;
+    to_path_sep(stored);
+    char* image = format_new("%s%c%s", launch.cache_folder ? launch.cache_folder : temp_folder, os_path_sep, stored);
+    track_free(stored, 1347);
+    log_line(log_splash_image, image);
+    splash_request(image);
+}
+
 void prepare_launch(launch_state& launch, int count, char** words)
 {
     stage_identity(count, words);
@@ -400,6 +430,8 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_format(launch);
     stage_streams(launch);
     stage_heap(launch);
+    stage_single_instance(launch, count, words);
+    if (launch.handed_over) return;
     stage_temp_folder(launch);
     stage_cache(launch);
     stage_class_path(launch);
@@ -408,6 +440,7 @@ void prepare_launch(launch_state& launch, int count, char** words)
     stage_cwd_log();
     stage_z_offsets(launch);
     stage_extract(launch);
+    stage_splash(launch);
 }
 
 // 16. Version window (without error).
@@ -458,6 +491,10 @@ void launcher_main(int count, char** words)
 {
     launch_state launch{};
     prepare_launch(launch, count, words);
+    if (launch.handed_over) {
+        unmap_self();
+        launcher_exit(0);
+    }
     stage_version_window(launch);
     stage_runtime_choice(launch);
     stage_system_library_folders(launch);

@@ -23,6 +23,7 @@ struct launch_state {
     uint64_t minver, maxver;      // the version window
     char* vm_library;             // the chosen runtime's VM library, or null
     char* cache_folder;  // fast start: the package's own cache folder; null otherwise
+    bool handed_over;    // the package's running instance took this launch's words
 };
 
 // Stages 1 to 15. Stages that need earlier results run only while there is

@@ -44,6 +44,9 @@ extern const int os_error_disk_full;
 extern const char* const os_dump_export;
 // A runtime's own launcher below its home: "bin\\java.exe" / "bin/java".
 extern const char* const os_java_program;
+// A runtime's splash screen library, beside the folder of its VM library's
+// folder: "splashscreen.dll" (in bin) / "libsplashscreen.so" (in lib).
+extern const char* const os_splash_library;
 
 // ---- 2. fault injection ----------------------------------------------------
 
@@ -301,6 +304,10 @@ enum os_box_icon { OS_BOX_ERROR, OS_BOX_INFO };
 void os_message_box(const char* text, const char* caption, os_box_icon icon);
 // Open a web page in the user's browser; the result is not known.
 void os_open_url(const char* url);
+// Lets process `pid` bring its window to the front when it asks, as this
+// process may (AllowSetForegroundWindow); a no-op on POSIX, where the
+// window system decides.
+void os_allow_foreground(uint32_t pid);
 
 // ---- 8. registry -----------------------------------------------------------
 
@@ -403,6 +410,10 @@ size_t os_vm_system_library_path(const char* vm_library, char* buf, size_t size)
 // also for what would hang or crash the loader (POSIX: a FIFO, a device,
 // an ELF file shorter than its segments).
 void* os_load_library(const char* path);
+// The same for a library whose exports the libraries loaded after it may
+// look up as the process's own (RTLD_GLOBAL; on Windows every module's
+// exports can be found by its name anyway).
+void* os_load_library_global(const char* path);
 // Address of an exported symbol; null when missing or library is null.
 void* os_find_symbol(void* library, const char* name);
 // True when the system has a DLL search folder to set (SetDllDirectoryA in
@@ -438,6 +449,9 @@ void os_pipe_wait(intptr_t read_end, os_wake* wake, int ms);
 // One read of at most `size` bytes; blocks while the pipe is empty. The
 // number read, 0 or -1 on failure.
 long os_pipe_read(intptr_t read_end, void* data, size_t size);
+// One write of `size` bytes (whole when it is at most 512: no other write
+// comes between them); the number written, -1 on failure.
+long os_pipe_write(intptr_t write_end, const void* data, size_t size);
 // Makes the pipe's write end the process's standard output: the standard
 // handle, descriptor 1 and the C runtime's stdout stream, unbuffered. False,
 // with standard output unchanged, when the end cannot become a stream.

@@ -49,6 +49,7 @@ const int os_error_exists = EEXIST;
 const int os_error_disk_full = ENOSPC;
 const char* const os_dump_export = "JVM_DumpAllStacks";
 const char* const os_java_program = "bin/java";
+const char* const os_splash_library = "libsplashscreen.so";
 
 // ---- 2. streams, counters, threads, locks --------------------------------------
 
@@ -927,6 +928,10 @@ void os_open_url(const char* url)
     }
 }
 
+void os_allow_foreground(uint32_t)
+{
+}
+
 // ---- 8. registry ---------------------------------------------------------------
 //
 // A read-only view of the installed runtimes in the registry's shape. Each
@@ -1298,6 +1303,12 @@ void* os_load_library(const char* path)
     return dlopen(path, RTLD_NOW);
 }
 
+void* os_load_library_global(const char* path)
+{
+    if (!loadable_file(path)) return nullptr;
+    return dlopen(path, RTLD_NOW | RTLD_GLOBAL);
+}
+
 void* os_find_symbol(void* library, const char* name)
 {
     return library ? dlsym(library, name) : nullptr;
@@ -1389,6 +1400,14 @@ long os_pipe_read(intptr_t read_end, void* data, size_t size)
 {
     ssize_t n;
     do n = read(int(read_end), data, size);
+    while (n < 0 && errno == EINTR);
+    return long(n);
+}
+
+long os_pipe_write(intptr_t write_end, const void* data, size_t size)
+{
+    ssize_t n;
+    do n = write(int(write_end), data, size);
     while (n < 0 && errno == EINTR);
     return long(n);
 }
@@ -1517,7 +1536,8 @@ bool object_path(const char* name, char* path)
 // The names this process created are removed at its exit, the block first:
 // a client that finds the block's name gone knows that the launcher ended.
 // A launcher killed outright leaves them behind.
-const int created_capacity = 8;
+// The control channel and a single instance's channel: five names each.
+const int created_capacity = 16;
 char created_names[created_capacity][object_path_size];
 int created_count;
 

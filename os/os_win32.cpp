@@ -29,6 +29,7 @@ const int os_error_invalid_data = ERROR_INVALID_DATA;
 const int os_error_exists = ERROR_ALREADY_EXISTS;
 const int os_error_disk_full = ERROR_DISK_FULL;
 const char* const os_java_program = "bin\\java.exe";
+const char* const os_splash_library = "splashscreen.dll";
 #ifdef _WIN64
 const char* const os_dump_export = "JVM_DumpAllStacks";
 #else
@@ -845,6 +846,11 @@ void os_open_url(const char* url)
     ShellExecuteA(nullptr, "open", url, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void os_allow_foreground(uint32_t pid)
+{
+    AllowSetForegroundWindow(DWORD(pid));
+}
+
 // ---- 8. registry ---------------------------------------------------------------
 
 void* native_reg_open(os_reg_root root, bool view, const char* path)
@@ -936,6 +942,11 @@ long os_read_head(const char* path, void* buf, size_t size)
 void* os_load_library(const char* path)
 {
     return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+
+void* os_load_library_global(const char* path)
+{
+    return os_load_library(path);
 }
 
 void* os_find_symbol(void* library, const char* name)
@@ -1033,6 +1044,13 @@ long os_pipe_read(intptr_t read_end, void* data, size_t size)
     DWORD got = 0;
     if (!ReadFile(reinterpret_cast<HANDLE>(read_end), data, DWORD(size), &got, nullptr)) return -1;
     return long(got);
+}
+
+long os_pipe_write(intptr_t write_end, const void* data, size_t size)
+{
+    DWORD put = 0;
+    if (!WriteFile(reinterpret_cast<HANDLE>(write_end), data, DWORD(size), &put, nullptr)) return -1;
+    return long(put);
 }
 
 bool os_stdout_to_pipe(intptr_t write_end)

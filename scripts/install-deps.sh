@@ -30,6 +30,10 @@ command -v unzip >/dev/null || need+=(unzip)
 # The second local account of the shared-machine tests.
 [ -x /usr/sbin/useradd ] || need+=(passwd)
 [ -x /usr/bin/setpriv ] || need+=(util-linux)
+# The splash screen tests: a virtual display, its screenshots, a display check.
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v import >/dev/null || need+=(imagemagick)
+command -v xdpyinfo >/dev/null || need+=(x11-utils)
 
 [ ${#need[@]} -eq 0 ] && exit 0
 if [ "$(id -u)" != 0 ]; then

@@ -226,3 +226,26 @@ const char* const text_command_dump = "dumpAllStacks";
 const char* const text_dump_thread_name = "stackTracer";
 const char* const log_control_none = "control.channel.none=%d";
 const char* const log_dump_refused = "dump.file.refused=%s [err=%d]";
+
+// ---- splash screen ---------------------------------------------------------------------
+const char* const log_splash_image = "splash.image=%s";
+const char* const log_splash_shown = "splash.shown=%s";
+const char* const log_splash_failed = "splash.failed=%s";
+const char* const log_splash_none = "splash.none=%s (%s)";
+const char* const text_splash_no_library = "no splash library: a headless runtime";
+const char* const text_splash_no_exports = "not a splash library";
+
+// ---- single instance ------------------------------------------------------------------
+const char* const log_instance_serving = "instance.serving=%s";
+const char* const log_instance_handed = "instance.handed=%s [PID=%u]";
+const char* const log_instance_no_channel = "instance.none=%s [err=%d]";
+const char* const log_instance_no_answer = "instance.no.answer=%s (%s)";
+const char* const log_instance_left = "instance.left.removed=%s";
+const char* const log_instance_too_long = "instance.words.too.long=%d";
+// In the running instance: words that came, and the call that takes them.
+const char* const log_instance_words = "instance.words=%d";
+const char* const log_instance_call = "instance.call=%s";
+const char* const log_instance_no_method = "instance.method.missing=%s";
+const char* const text_instance_thread_name = "glimvane-instance";
+const char* const text_instance_request = "glimvane-words\n";
+const char* const text_instance_taken = "OK";

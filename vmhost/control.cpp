@@ -1,6 +1,7 @@
 #include "vmhost/control.h"
 
 #include "os/os.h"
+#include "vmhost/channel.h"
 #include "support/console.h"
 #include "support/log.h"
 #include "support/messages.h"
@@ -65,48 +66,24 @@ void handle_command(char* block)
 
 namespace {
 
-// One request, carried out on a private copy of the block: whatever another
-// process does to the block meanwhile (a same-user process may even shrink
-// it) cannot reach the handler. A block that no longer holds the command
-// reads as an empty one.
-void serve(os_shared* block)
+void serve_command(char* copy)
 {
-    char copy[control_block_size];
-    if (!os_shared_read(block, 0, copy, control_reply_offset)) copy[0] = 0;
     handle_command(copy);
-    const char* reply = copy + control_reply_offset;
-    os_shared_write(block, control_reply_offset, reply, strlen(reply) + 1);
 }
 
 }  // namespace
 
 int control_thread_main()
 {
-    char* block_name = format_new(os_shared_name_format, run_id);
-    char* lock_name = format_new(os_lock_name_format, run_id);
-    char* start_name = format_new(os_start_event_name_format, run_id);
-    char* end_name = format_new(os_end_event_name_format, run_id);
-    char* clients_name = format_new(os_client_lock_name_format, run_id);
+    channel_server server;
     bool existed = false;
-    os_shared* block = os_shared_create(block_name, control_block_size, &existed);
-    os_sync* lock = block ? os_lock_create(lock_name) : nullptr;
-    os_sync* start = lock ? os_event_create(start_name) : nullptr;
-    os_sync* end = start ? os_event_create(end_name) : nullptr;
-    // Clients take this one for a whole request, so each gets its own reply.
-    os_sync* clients = end ? os_lock_create(clients_name) : nullptr;
-    if (!clients) {
+    if (!channel_create(run_id, control_block_size, &server, &existed)) {
         // The launch goes on without a channel, but says so.
         log_line(log_control_none, os_last_error());
         return 0;
     }
-    for (;;) {
-        if (!os_sync_wait(start, -1) || !os_sync_wait(lock, -1)) return 0;
-        serve(block);
-        // The end is set while the lock is still held: a client that holds
-        // the lock next finds every earlier end already set, and clears it.
-        os_event_set(end);
-        os_lock_release(lock);
-    }
+    channel_serve(&server, control_reply_offset, serve_command);
+    return 0;
 }
 
 void control_thread()

@@ -9,6 +9,8 @@
 #include "support/track.h"
 #include "support/words.h"
 #include "vmhost/control.h"
+#include "vmhost/instance.h"
+#include "vmhost/splash.h"
 #include "vmhost/vmcache.h"
 
 #include <climits>
@@ -39,12 +41,14 @@ void JNICALL vm_exit_hook(jint status)
     // The VM has written its class cache by now: it does so before it
     // calls this hook.
     finish_vm_cache();
+    instance_vm_ended();
     hooks_in_use.exit(status);
 }
 
 void JNICALL vm_abort_hook()
 {
     drop_vm_cache();
+    instance_vm_ended();
     hooks_in_use.abort();
 }
 
@@ -190,15 +194,14 @@ char* java_command(const char* vars, int count, char* const* words)
     return text;
 }
 
-// A boot array element made of a launcher text.
+}  // namespace
+
 void set_element(JNIEnv* env, jobjectArray array, int index, const char* text)
 {
     jstring value = launcher_string(env, text ? text : "");
     (*env)->SetObjectArrayElement(env, array, index, value);
     (*env)->DeleteLocalRef(env, value);
 }
-
-}  // namespace
 
 char* modified_utf8(const char* text)
 {
@@ -297,6 +300,9 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     if (saved_length > 0 && folder) os_set_cwd(folder);
     if (folder && dll_directory) os_set_dll_directory(folder);
     void* library = os_load_library(vm_library);
+    // The splash library belongs to the runtime and needs its VM library:
+    // it shows the image while the VM is made.
+    if (library) splash_start(vm_library);
     if (dll_directory) os_set_dll_directory(nullptr);
     if (saved_length > 0) os_set_cwd(saved);
 
@@ -326,9 +332,13 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
         for (int i = 0; i < count; i++) set_element(env, array, boot_fixed_elements + i, words[i]);
 
         start_thread(control_thread);
+        // The program may ask for the splash as soon as it runs.
+        splash_wait();
         log_line(log_vm_invoke);
         result = returned_text(env, (*env)->CallStaticObjectMethod(env, boot, method, array));
         log_line(log_vm_returned);
+        // The application has started: later launches' words may reach it.
+        if (!result && !(*env)->ExceptionOccurred(env)) instance_vm_ready();
         if (!result && handed_main && !(*env)->ExceptionOccurred(env)) result = call_handed_main(env, boot);
     }
     // Also reached when the array could not be made: its exception is pending.
@@ -339,6 +349,7 @@ char* run_java(const char* vm_library, const char* class_path, const char* libra
     if (!result) {
         log_line(log_vm_wait_start);
         (*vm)->DestroyJavaVM(vm);
+        instance_vm_ended();
         log_line(log_vm_wait_end);
         finish_vm_cache();
     }

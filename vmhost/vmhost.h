@@ -37,3 +37,7 @@ char* parent_of_parent(const char* path);
 // sequence becomes its surrogate pair, and every byte that starts no valid
 // sequence becomes U+FFFD. The VM trusts what NewStringUTF gets.
 char* modified_utf8(const char* text);
+
+// Element `index` of a String array made of a launcher text (null: empty),
+// converted as the boot array's elements are.
+void set_element(JNIEnv* env, jobjectArray array, int index, const char* text);

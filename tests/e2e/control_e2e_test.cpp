@@ -1,8 +1,10 @@
 // The console relay and the control channel with the real runtimes: packages
 // of small test applications, run as a user would run them, observed from
 // outside with glimvane-ctl.
+#include "tests/e2e/other_account.h"
 #include "tests/e2e/package.h"
 #include "tests/e2e/run.h"
+#include "tests/e2e/running_app.h"
 
 #include <gtest/gtest.h>
 
@@ -38,114 +40,6 @@ run_result ctl(const std::vector<std::string>& words)
     argv.insert(argv.end(), words.begin(), words.end());
     return run_program(argv);
 }
-
-// A packaged application running in the background while the test talks to
-// it; both outputs are collected until it has ended.
-struct running_app {
-    pid_t pid = -1;
-    int out_fd = -1, err_fd = -1;
-    std::mutex lock;
-    std::string out, err;
-    bool ended = false;
-    int exit_code = -1;
-    std::thread reader;
-
-    running_app(const std::vector<std::string>& argv, const std::vector<std::string>& env)
-    {
-        int out_pipe[2], err_pipe[2];
-        if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        std::vector<std::string> environment = environment_with(env);
-        std::vector<char*> args, envp;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out_pipe[1]);
-        close(err_pipe[1]);
-        out_fd = out_pipe[0];
-        err_fd = err_pipe[0];
-        reader = std::thread([this] { read_all(); });
-    }
-
-    ~running_app()
-    {
-        if (pid > 0 && !ended) kill(pid, SIGKILL);
-        finish();
-    }
-
-    // Reads both outputs until the program has ended and nothing more comes
-    // (a removal child it left may hold a pipe open for a while).
-    void read_all()
-    {
-        pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-        std::string* sinks[2] = {&out, &err};
-        for (;;) {
-            int ready = poll(fds, 2, 100);
-            bool done;
-            {
-                std::lock_guard<std::mutex> hold(lock);
-                done = ended;
-            }
-            if (ready == 0 && done) break;
-            bool open = false;
-            for (int i = 0; i < 2; i++) {
-                if (fds[i].fd < 0) continue;
-                open = true;
-                if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
-                char buffer[65536];
-                ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-                std::lock_guard<std::mutex> hold(lock);
-                if (n > 0) {
-                    sinks[i]->append(buffer, size_t(n));
-                } else {
-                    close(fds[i].fd);
-                    fds[i].fd = -1;
-                }
-            }
-            if (!open) break;
-        }
-        for (pollfd& f : fds)
-            if (f.fd >= 0) close(f.fd);
-    }
-
-    std::string output()
-    {
-        std::lock_guard<std::mutex> hold(lock);
-        return out;
-    }
-
-    // True once standard output holds `text`, at most 30 seconds.
-    bool wait_for(const std::string& text)
-    {
-        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < until) {
-            if (output().find(text) != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
-    }
-
-    // Waits for the program to end; its exit code.
-    int finish()
-    {
-        if (pid > 0 && !ended) {
-            int status = 0;
-            waitpid(pid, &status, 0);
-            exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            std::lock_guard<std::mutex> hold(lock);
-            ended = true;
-        }
-        if (reader.joinable()) reader.join();
-        return exit_code;
-    }
-};
 
 // A package of the test applications on a chosen runtime.
 struct control_package : package_dir {
@@ -475,43 +369,6 @@ TEST(Control, KilledLauncherIsReportedWithoutHanging)
     EXPECT_EQ(none.exit_code, 3);
     EXPECT_NE(none.err.find("no launcher of this user has the run id " + killed), std::string::npos) << none.err;
 }
-
-// A second local account for the length of a test, with a name of its own
-// for each test; removed afterwards, also when the test fails.
-struct other_account {
-    std::string name;
-    uid_t uid = 0;
-    gid_t gid = 0;
-    bool made = false;
-
-    explicit other_account(const std::string& test)
-    {
-        name = "gv21" + test;
-        run_program({"/usr/sbin/userdel", "--force", name});  // a leftover of an aborted run
-        run_result r = run_program({"/usr/sbin/useradd", "--no-create-home", "--shell", "/bin/sh", name});
-        struct passwd* pw = getpwnam(name.c_str());
-        made = r.exit_code == 0 && pw;
-        EXPECT_TRUE(made) << r.command << r.err;
-        if (pw) uid = pw->pw_uid, gid = pw->pw_gid;
-    }
-    ~other_account()
-    {
-        if (made) run_program({"/usr/sbin/userdel", "--force", name});
-    }
-
-    // The words run as this account.
-    std::vector<std::string> as(const std::vector<std::string>& words) const
-    {
-        std::vector<std::string> all = {"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
-                                        "--regid=" + std::to_string(gid), "--clear-groups"};
-        all.insert(all.end(), words.begin(), words.end());
-        return all;
-    }
-    run_result sh(const std::string& script) const { return run_program(as({"/bin/sh", "-c", script})); }
-};
-
-#define NEEDS_ROOT() \
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to create a second local account"
 
 // A folder that everyone may write into and no one may rename in, as /tmp.
 fs::path shared_folder(const control_package& p)

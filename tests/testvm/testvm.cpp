@@ -14,6 +14,8 @@
 // The boot call then calls the natives the launcher bound, as the standard
 // boot class does: launcherCalls, then handMain with a main class, its
 // method and the words; the launcher calls that main after the boot call.
+// Any other class is found, with a static void method of a String array by
+// any name, whose calls are recorded as static.called and static.word.
 // Strings made with NewString (UTF-16) are recorded as UTF-8.
 #include "vmhost/jni.h"
 
@@ -156,7 +158,9 @@ jclass JNICALL find_class(JNIEnv*, const char* name)
     record("find.class=%s", name);
     if (strcmp(name, "glimvaneboot") == 0) return boot_action == "noclass" ? nullptr : as_handle(&boot_class);
     if (strcmp(name, "java/lang/String") == 0) return as_handle(&string_class);
-    return nullptr;
+    // Any other class exists, with every static void method of a String
+    // array: what a single instance's method is called on.
+    return as_handle(new vm_object{name, {}});
 }
 
 jthrowable JNICALL exception_occurred(JNIEnv*)
@@ -180,6 +184,8 @@ void JNICALL delete_local_ref(JNIEnv*, jobject) {}
 jmethodID JNICALL get_static_method(JNIEnv*, jclass cls, const char* name, const char* signature)
 {
     record("method=%s %s %s", as_object(cls)->text.c_str(), name, signature);
+    if (cls != as_handle(&boot_class) && strcmp(signature, "([Ljava/lang/String;)V") == 0)
+        return reinterpret_cast<jmethodID>(new vm_object{as_object(cls)->text + "." + name, {}});
     if (boot_action == "nomethod" || cls != as_handle(&boot_class) || strcmp(name, "boot") != 0 ||
         strcmp(signature, "([Ljava/lang/String;)Ljava/lang/String;") != 0)
         return nullptr;
@@ -198,6 +204,11 @@ void JNICALL call_static_void(JNIEnv*, jclass cls, jmethodID method, ...)
     va_start(args, method);
     vm_object* words = as_object(va_arg(args, jobject));
     va_end(args);
+    if (method != reinterpret_cast<jmethodID>(&main_method_id)) {
+        record("static.called=%s %d", reinterpret_cast<vm_object*>(method)->text.c_str(), int(words->items.size()));
+        for (vm_object* word : words->items) record("static.word=%s", word ? word->text.c_str() : "(null)");
+        return;
+    }
     record("main.called=%s %d %d", as_object(cls)->text.c_str(),
            int(method == reinterpret_cast<jmethodID>(&main_method_id)), int(words->items.size()));
     record("main.thread=%lu", GetCurrentThreadId());

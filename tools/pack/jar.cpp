@@ -197,45 +197,54 @@ std::string lower(std::string text)
     return text;
 }
 
-// The manifest's text, or empty.
-std::string manifest_text(const file_reader& read, uint64_t size)
+// The bytes of the entry `wanted` (any letter case with `any_case`) into
+// out, at most `limit` of them; false when there is no such entry or it
+// cannot be read.
+bool entry_of(const file_reader& read, uint64_t size, const std::string& wanted, bool any_case, size_t limit,
+              std::string& out)
 {
+    out.clear();
     // The end record lies in the last 22 + 65535 bytes (its comment).
     size_t tail = size_t(std::min<uint64_t>(size, 22 + 65535));
     bytes end;
-    if (tail < 22 || !read_bytes_at(read, size - tail, tail, end)) return "";
+    if (tail < 22 || !read_bytes_at(read, size - tail, tail, end)) return false;
     size_t at = tail - 22 + 1;
     do {
         at--;
     } while (at > 0 && get32(&end[at]) != 0x06054b50);
-    if (get32(&end[at]) != 0x06054b50) return "";
+    if (get32(&end[at]) != 0x06054b50) return false;
     uint64_t directory = get32(&end[at + 16]), directory_size = get32(&end[at + 12]);
-    if (directory + directory_size > size || directory_size > (64u << 20)) return "";
+    if (directory + directory_size > size || directory_size > (64u << 20)) return false;
     bytes entries;
-    if (!read_bytes_at(read, directory, size_t(directory_size), entries)) return "";
+    if (!read_bytes_at(read, directory, size_t(directory_size), entries)) return false;
     for (size_t e = 0; e + 46 <= entries.size() && get32(&entries[e]) == 0x02014b50;) {
         size_t name_size = get16(&entries[e + 28]);
         size_t next = e + 46 + name_size + get16(&entries[e + 30]) + get16(&entries[e + 32]);
-        if (e + 46 + name_size > entries.size()) return "";
+        if (e + 46 + name_size > entries.size()) return false;
         std::string name(reinterpret_cast<const char*>(&entries[e + 46]), name_size);
-        if (lower(name) != "meta-inf/manifest.mf") {
+        if (any_case ? lower(name) != lower(wanted) : name != wanted) {
             e = next;
             continue;
         }
         uint32_t method = get16(&entries[e + 10]);
         uint64_t packed = get32(&entries[e + 20]), local = get32(&entries[e + 42]);
         bytes head;
-        if (packed > manifest_limit || !read_bytes_at(read, local, 30, head) || get32(head.data()) != 0x04034b50)
-            return "";
+        if (packed > limit || !read_bytes_at(read, local, 30, head) || get32(head.data()) != 0x04034b50)
+            return false;
         uint64_t data = local + 30 + get16(&head[26]) + get16(&head[28]);
         bytes body;
-        if (data + packed > size || !read_bytes_at(read, data, size_t(packed), body)) return "";
-        std::string text;
-        if (method == 0) text.assign(body.begin(), body.end());
-        if (method == 8 && !inflate_bytes(body.data(), body.size(), manifest_limit, text)) return "";
-        return text;
+        if (data + packed > size || !read_bytes_at(read, data, size_t(packed), body)) return false;
+        if (method == 0) out.assign(body.begin(), body.end());
+        return method == 0 || (method == 8 && inflate_bytes(body.data(), body.size(), limit, out));
     }
-    return "";
+    return false;
+}
+
+// The manifest's text, or empty.
+std::string manifest_text(const file_reader& read, uint64_t size)
+{
+    std::string text;
+    return entry_of(read, size, "META-INF/MANIFEST.MF", true, manifest_limit, text) ? text : "";
 }
 
 // The value of a main-section attribute, continuation lines joined.
@@ -326,10 +335,20 @@ bool inflate_bytes(const unsigned char* in, size_t size, size_t limit, std::stri
     return true;
 }
 
+std::string manifest_attribute(const file_reader& read, uint64_t size, const std::string& name)
+{
+    return attribute(manifest_text(read, size), name);
+}
+
+bool entry_bytes(const file_reader& read, uint64_t size, const std::string& name, size_t limit, std::string& out)
+{
+    return entry_of(read, size, name, false, limit, out);
+}
+
 std::vector<std::string> class_path_entries(const file_reader& read, uint64_t size)
 {
     std::vector<std::string> entries;
-    std::string value = attribute(manifest_text(read, size), "Class-Path");
+    std::string value = manifest_attribute(read, size, "Class-Path");
     for (size_t at = value.find_first_not_of(' '); at != std::string::npos; at = value.find_first_not_of(' ', at)) {
         size_t end = std::min(value.find(' ', at), value.size());
         entries.push_back(percent_decoded(value.substr(at, end - at)));

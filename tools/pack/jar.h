@@ -22,6 +22,14 @@ struct packed_entry {
 // manifest holds no such attribute.
 std::vector<std::string> class_path_entries(const file_reader& read, uint64_t size);
 
+// A main-section attribute of the manifest (continuation lines joined), or
+// empty.
+std::string manifest_attribute(const file_reader& read, uint64_t size, const std::string& name);
+// The contents of the entry `name` (its exact letter case), stored or
+// deflated, at most `limit` bytes; false when the zip has no such entry or
+// it cannot be read.
+bool entry_bytes(const file_reader& read, uint64_t size, const std::string& name, size_t limit, std::string& out);
+
 // The raw deflate stream `in` inflated into `out`, at most `limit` bytes;
 // false for a damaged stream or a longer output.
 bool inflate_bytes(const unsigned char* in, size_t size, size_t limit, std::string& out);

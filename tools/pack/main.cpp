@@ -5,6 +5,7 @@
 #include "tools/pack/texts.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +16,26 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// CLASS.METHOD: Java identifiers joined by dots, at least a class and a
+// method ("$" for nested classes; bytes above 127 for other letters).
+bool java_method_name(const std::string& name)
+{
+    bool start = true;
+    int parts = 1;
+    for (unsigned char c : name) {
+        if (c == '.') {
+            if (start) return false;
+            start = true;
+            parts++;
+            continue;
+        }
+        bool letter = isalpha(c) || c == '_' || c == '$' || c >= 0x80;
+        if (!letter && !(isdigit(c) && !start)) return false;
+        start = false;
+    }
+    return !start && parts >= 2;
+}
 
 int usage_error(const std::string& text)
 {
@@ -124,7 +145,8 @@ bool add_dir(pack_request& r, const std::string& source, const char* rel, std::s
         return false;
     }
     std::sort(w.found.begin(), w.found.end());
-    for (const auto& f : w.found) r.files.push_back({f.second, base.empty() ? f.first : base + "/" + f.first, false});
+    for (const auto& f : w.found)
+        r.files.push_back({f.second, base.empty() ? f.first : base + "/" + f.first, false, ""});
     return true;
 }
 
@@ -165,6 +187,7 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
         r.fast_start = true;
         return add_dir(r, value, runtime_folder, error);
     }
+    if (option == "--splash") return set_once(r.splash, option, value, error);
     if (is_resource_option(option)) return apply_resource_option(r, option, value, error);
     if (option == "--name") {
         if (r.name_given) error = format(text_once_only, option.c_str());
@@ -174,7 +197,8 @@ bool apply(pack_request& r, const std::string& option, const std::string& value,
     }
     if (option == "--jar" || option == "--file") {
         size_t eq = value.find('=');
-        r.files.push_back({value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1), option == "--jar"});
+        r.files.push_back(
+            {value.substr(0, eq), eq == std::string::npos ? "" : value.substr(eq + 1), option == "--jar", ""});
     } else if (option == "--dir") {
         size_t eq = value.find('=');
         return add_dir(r, value.substr(0, eq), eq == std::string::npos ? nullptr : value.c_str() + eq + 1, error);
@@ -216,7 +240,7 @@ int main(int argc, char** argv)
     }
     const char* const with_value[] = {"--stub", "--out", "--name", "--jar", "--file",
                                       "--main", "--var", "--getjava", "--payload", "--dir", "--relay",
-                                      "--runtime"};
+                                      "--runtime", "--splash"};
     pack_request request;
     request.arg_files = arg_files;
     for (size_t i = 0; i < args.size(); i++) {
@@ -244,6 +268,20 @@ int main(int argc, char** argv)
         }
         if (word == "--compress") {
             request.compress = true;
+            continue;
+        }
+        if (word == "--single-instance" || word.rfind("--single-instance=", 0) == 0) {
+            // The method is optional: the next word is it unless it is an option.
+            std::string method;
+            if (word.size() > 17)
+                method = word.substr(18);
+            else if (i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0)
+                method = args[++i];
+            if (request.single_instance) return usage_error(format(text_once_only, "--single-instance"));
+            if (!method.empty() && !java_method_name(method))
+                return usage_error(format(text_bad_instance_method, method.c_str()));
+            request.single_instance = true;
+            request.instance_method = method;
             continue;
         }
         size_t eq = word.rfind("--", 0) == 0 ? word.find('=') : std::string::npos;

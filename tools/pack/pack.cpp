@@ -44,9 +44,9 @@ using bytes = std::vector<unsigned char>;
 
 // The keys the launcher and the standard boot class look up in the Vars
 // text, both by the same rule.
-const char* const looked_up_keys[] = {"mx",  "jars", "useclasspath", "execwd", "minver",   "maxver",
-                                      "jvm", "jop",  "main",         "windowed", "faststart", "relay",
-                                      "runtime", "needs"};
+const char* const looked_up_keys[] = {"mx",      "jars",  "useclasspath", "execwd", "minver",   "maxver",
+                                      "jvm",     "jop",   "main",         "windowed", "faststart", "relay",
+                                      "runtime", "needs", "splash",       "singleinstance"};
 
 struct section_plan {
     char type;
@@ -56,6 +56,7 @@ struct section_plan {
     uint64_t payload;    // payload bytes
     uint32_t crc = 0;         // C: of the plain contents
     uint64_t compressed = 0;  // C: bytes of the zlib stream
+    const std::string* data = nullptr;  // the contents the packer holds, if any
 };
 
 void put32(unsigned char* p, uint32_t v)
@@ -215,7 +216,8 @@ std::string value_of(const char* vars, const char* key, bool& present)
     return text;
 }
 
-std::string check_vars(const pack_request& request, const std::vector<pack_file>& files, std::string& text)
+std::string check_vars(const pack_request& request, const std::vector<pack_file>& files, const std::string& splash,
+                       std::string& text)
 {
     // Each line with the option that writes it (null: --var).
     std::vector<std::pair<std::string, std::string>> lines;
@@ -237,6 +239,8 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     if (!request.main_class.empty()) add("--main", "main", request.main_class);
     if (request.fast_start) add(request.runtime.empty() ? "--fast-start" : "--runtime", "faststart", "1");
     if (!request.runtime.empty()) add("--runtime", runtime_key, runtime_folder);
+    if (!splash.empty()) add("--splash", "splash", splash);
+    if (request.single_instance) add("--single-instance", "singleinstance", request.instance_method);
     for (const auto& kv : request.vars) {
         if (kv.first == "jvm" && !request.runtime.empty()) return text_runtime_jvm;
         if (kv.first.empty() || kv.first.find_first_of("=\n") != std::string::npos)
@@ -402,8 +406,8 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
             put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
             if (!emit(record.data(), record.size())) return write_error();
         }
-        if (s.source.empty()) {  // the standard boot class, carried by the packer itself
-            bytes boot = own_file(s.stored);
+        if (s.source.empty()) {  // the standard boot class or the packer's own copy
+            bytes boot = s.data ? bytes(s.data->begin(), s.data->end()) : own_file(s.stored);
             if (!emit(boot.data(), boot.size())) return write_error();
             put_section_header_hashed(head, s.type, hash | 1, int32_t(done));
             return finish_section(file, at, header_at, head, done) ? "" : write_error();
@@ -535,6 +539,66 @@ std::string write_output(const pack_request& request, const bytes& stub, const s
     return error;
 }
 
+// Reads an input file by offset; nothing from no file.
+file_reader reader_of(const std::string& source)
+{
+    return [source](uint64_t offset, size_t n, unsigned char* out) {
+        std::ifstream in(source, std::ios::binary);
+        return !source.empty() && in.seekg(std::streamoff(offset)) &&
+               in.read(reinterpret_cast<char*>(out), std::streamsize(n));
+    };
+}
+
+// The jar that java -jar would be given: the first --jar whose manifest's
+// Main-Class is the main class, else the first --jar; null without one.
+const pack_file* main_jar(const pack_request& request)
+{
+    const pack_file* first = nullptr;
+    for (const pack_file& f : request.files) {
+        if (!f.jar) continue;
+        if (!first) first = &f;
+        std::error_code ec;
+        uint64_t size = fs::file_size(f.source, ec);
+        if (!ec && !request.main_class.empty() &&
+            manifest_attribute(reader_of(f.source), size, "Main-Class") == request.main_class)
+            return &f;
+    }
+    return first;
+}
+
+// The splash image as a file of the package, named in `stored`: the image
+// of --splash, else the SplashScreen-Image of the main jar's manifest, read
+// out of the jar as java -jar shows it. Nothing without either.
+std::string add_splash(const pack_request& request, std::vector<pack_file>& files, std::string& stored)
+{
+    pack_file image{request.splash, "", false, ""};
+    std::string label = request.splash;
+    std::string error;
+    bytes head;
+    if (!request.splash.empty()) {
+        std::ifstream in(request.splash, std::ios::binary);
+        char start[16] = {};
+        if (!in) return format(text_cannot_read, request.splash.c_str(), strerror(errno));
+        in.read(start, sizeof start);
+        head.assign(start, start + in.gcount());
+    } else {
+        const pack_file* jar = main_jar(request);
+        std::error_code ec;
+        uint64_t size = jar ? fs::file_size(jar->source, ec) : 0;
+        std::string entry = jar && !ec ? manifest_attribute(reader_of(jar->source), size, "SplashScreen-Image") : "";
+        if (entry.empty()) return "";
+        label = jar->source + "!/" + entry;
+        if (!entry_bytes(reader_of(jar->source), size, entry, size_t(stub_size_limit), image.data))
+            return format(text_splash_entry_missing, jar->source.c_str(), entry.c_str());
+        head.assign(image.data.begin(), image.data.begin() + std::ptrdiff_t(std::min<size_t>(16, image.data.size())));
+    }
+    stored = splash_stored_name(head.data(), head.size());
+    if (stored.empty()) return format(text_splash_not_image, label.c_str());
+    image.stored = stored;
+    files.push_back(image);
+    return "";
+}
+
 // The packed jars whose manifests load files from outside the package.
 void warn_class_path(const std::string& vars, const std::vector<pack_file>& files, bool windows)
 {
@@ -544,13 +608,8 @@ void warn_class_path(const std::string& vars, const std::vector<pack_file>& file
     for (const pack_file& f : files) {
         std::error_code ec;
         uint64_t size = f.source.empty() ? 0 : fs::file_size(f.source, ec);
-        std::string source = f.source;
         entries.push_back({f.stored, format(text_packed_as, f.stored.c_str(), f.source.c_str()), size,
-                           [source](uint64_t offset, size_t n, unsigned char* out) {
-                               std::ifstream in(source, std::ios::binary);
-                               return !source.empty() && in.seekg(std::streamoff(offset)) &&
-                                      in.read(reinterpret_cast<char*>(out), std::streamsize(n));
-                           }});
+                           reader_of(f.source)});
     }
     for (const std::string& warning : class_path_warnings(jars, entries, windows)) tell(text_warning, warning);
 }
@@ -584,6 +643,15 @@ std::string stub_format(const unsigned char* image, size_t length, bool& marked)
     if (!marked) return format_unmarked;
     const char* version = reinterpret_cast<const char*>(at) + format_mark_size;
     return std::string(version, strnlen(version, size_t(format_version_size) - 1));
+}
+
+std::string splash_stored_name(const unsigned char* head, size_t size)
+{
+    const char* kind = size >= 8 && memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0                       ? ".png"
+                     : size >= 6 && (memcmp(head, "GIF87a", 6) == 0 || memcmp(head, "GIF89a", 6) == 0) ? ".gif"
+                     : size >= 3 && memcmp(head, "\xff\xd8\xff", 3) == 0                           ? ".jpg"
+                                                                                                    : nullptr;
+    return kind ? std::string("glimvane-splash") + kind : "";
 }
 
 bytes own_file(const std::string& stored)
@@ -738,10 +806,12 @@ std::string pack(const pack_request& request)
     std::map<std::string, std::string> stored;  // path key -> source
     std::vector<pack_file> files = request.files;
     if (request.boot && request.fast_start)
-        files.insert(files.begin(), {"", boot_jar_name, true});
+        files.insert(files.begin(), {"", boot_jar_name, true, ""});
     else if (request.boot)
-        files.push_back({"", boot_class_name, false});
-    if (!request.getjava.empty()) files.push_back({request.getjava, "", false});
+        files.push_back({"", boot_class_name, false, ""});
+    std::string splash;
+    if (!(error = add_splash(request, files, splash)).empty()) return error;
+    if (!request.getjava.empty()) files.push_back({request.getjava, "", false, ""});
     for (pack_file& f : files) {
         if (f.stored.empty()) f.stored = fs::path(f.source).filename().string();
         if (f.jar && f.stored.find_first_of(";\n") != std::string::npos)
@@ -755,17 +825,22 @@ std::string pack(const pack_request& request)
     }
     if (!(error = check_nesting(files, windows)).empty()) return error;
     std::string vars;
-    if (!(error = check_vars(request, files, vars)).empty()) return error;
+    if (!(error = check_vars(request, files, splash, vars)).empty()) return error;
 
     std::vector<section_plan> plan;
     plan.push_back({'V', "", "", vars.size() + 1, vars.size() + 1});
     for (size_t i = 0; i < files.size(); i++) {
         bool getjava = !request.getjava.empty() && i + 1 == files.size();
         section_plan s{getjava ? 'J' : 'F', files[i].source, files[i].stored, 0, 0};
-        if (s.source.empty())
+        if (!files[i].data.empty()) {
+            s.data = &files[i].data;
+            s.size = s.data->size();
+        } else if (s.source.empty()) {
             s.size = own_file(s.stored).size();
-        else if (!input_size(s.source, s.size, error))
+        }
+        else if (!input_size(s.source, s.size, error)) {
             return error;
+        }
         s.payload = record_length(s.stored.size(), s.size);
         if (request.compress && !s.source.empty() && !getjava && !(error = plan_compressed(s)).empty()) return error;
         plan.push_back(s);

@@ -11,6 +11,7 @@ struct pack_file {
     std::string source;  // empty for the standard boot class, which the packer holds
     std::string stored;  // the relative path in the record
     bool jar;            // listed in the jars value
+    std::string data;    // the contents, when the packer holds them (source empty)
 };
 
 struct pack_request {
@@ -33,6 +34,13 @@ struct pack_request {
     // Fast start: the key faststart, and the standard boot class in a jar
     // of its own, first in the jars value.
     bool fast_start = false;
+    // The splash screen's image file (the key splash names its packed
+    // copy); empty: the SplashScreen-Image of the main jar's manifest, if any.
+    std::string splash;
+    // One instance per user (the key singleinstance): a later launch hands
+    // its words to instance_method, "CLASS.METHOD" or empty for none.
+    bool single_instance = false;
+    std::string instance_method;
     std::vector<std::string> arg_files;  // the @FILE inputs, which the output must not replace
     // A runtime image packed below runtime/ (its files are in `files`);
     // implies fast start.
@@ -54,6 +62,10 @@ std::vector<unsigned char> own_file(const std::string& stored);
 // The package format that the stub image reads: the version after its
 // format mark, or "1.0" (and `marked` false) for a stub without one.
 std::string stub_format(const unsigned char* image, size_t length, bool& marked);
+// The stored name of the splash image in the package: "glimvane-splash"
+// and the extension of the image's kind (PNG, GIF or JPEG, told by its
+// first bytes), or empty for anything else.
+std::string splash_stored_name(const unsigned char* head, size_t size);
 
 // Writes the packaged executable; an empty text on success, otherwise why
 // the input was refused or the file could not be written.

@@ -41,6 +41,13 @@ const char* const text_usage =
     "                       (launchers of package format 1.1 and later read them)\n"
     "  --relay on|off       standard output through the launcher's relay (the key\n"
     "                       relay; default: on for the windowed Windows stubs only)\n"
+    "  --splash IMAGE       a PNG, GIF or JPEG shown from before the VM starts until\n"
+    "                       the first window (the key splash; default: the main jar's\n"
+    "                       SplashScreen-Image, as java -jar shows it)\n"
+    "  --single-instance [CLASS.METHOD]\n"
+    "                       one running instance per user: a later launch hands its\n"
+    "                       words to the public static void METHOD(String[]) of the\n"
+    "                       running one and ends (the key singleinstance)\n"
     "  --help               show this text\n"
     "  --version            show the version\n"
     "\n"
@@ -88,6 +95,10 @@ const char* const text_bad_key = "--var '%s': the key must be non-empty and hold
 const char* const text_bad_value = "--var '%s': the value must hold no line feed";
 const char* const text_bad_main = "--main '%s': the class name must hold no line feed";
 const char* const text_bad_relay = "--relay '%s': give on or off";
+const char* const text_bad_instance_method =
+    "--single-instance '%s': name the method as CLASS.METHOD, such as app.Main.openFiles";
+const char* const text_splash_not_image = "--splash '%s': the image must be a PNG, GIF or JPEG file";
+const char* const text_splash_entry_missing = "'%s': its manifest's SplashScreen-Image '%s' is not in the jar";
 const char* const text_duplicate_key = "the key '%s' is given twice";
 const char* const text_duplicate_key_writer =
     "the key '%s' is given twice: %s writes it already; leave out --var %s=... or that option";

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <map>
 #include <random>
 #include <fcntl.h>
 #include <spawn.h>
@@ -333,6 +334,14 @@ TEST_F(packed_app, RefusesBadInputWithAClearMessage)
         {"the output is the icon", {"--stub", stub, "--out", (in / "my.ico").string(), "--icon", (in / "my.ico").string()}, 1,
          "is the input '" + (in / "my.ico").string()},
         {"a stub too large to be one", {"--stub", huge.string(), "--out", o}, 1, "more than a stub or an icon can be"},
+        {"a splash image that is none", {"--stub", stub, "--out", o, "--splash", (in / "notes.txt").string()}, 1,
+         "must be a PNG, GIF or JPEG"},
+        {"a missing splash image", {"--stub", stub, "--out", o, "--splash", (in / "nope.png").string()}, 1, "cannot read"},
+        {"an instance method without its class", {"--stub", stub, "--out", o, "--single-instance", "open"}, 2,
+         "as CLASS.METHOD"},
+        {"an instance method that is no name", {"--stub", stub, "--out", o, "--single-instance=app.Main.1st"}, 2,
+         "as CLASS.METHOD"},
+        {"one instance twice", {"--stub", stub, "--out", o, "--single-instance", "--single-instance"}, 2, "only once"},
     };
     for (const refuse_case& c : cases) {
         std::vector<std::string> args = c.args;
@@ -364,7 +373,8 @@ TEST(PackHelp, ShowsTheOptions)
     EXPECT_EQ(r.exit_code, 0);
     for (const char* option : {"--stub", "--out", "--name", "--jar", "--file", "--main", "--var", "--getjava",
                                "--payload", "--icon", "--version-info", "--execution-level", "--console",
-                               "--no-boot", "--fast-start", "--relay", "--runtime", "--compress", "inspect"})
+                               "--no-boot", "--fast-start", "--relay", "--runtime", "--compress", "--splash",
+                               "--single-instance", "inspect"})
         EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 
@@ -832,6 +842,112 @@ TEST(PackChecks, ClassPathLeavingThePackageIsWarnedAtPackTimeAndByInspect)
         << "the jars a Class-Path reaches are read too\n" << r.err;
     EXPECT_EQ(r.err.find("'lib/dep.jar', which"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("'lib/', which"), std::string::npos) << "a packed folder\n" << r.err;
+}
+
+// The files and Vars text of a package as the launcher reads them.
+struct unpacked {
+    std::string vars;
+    std::map<std::string, std::string> files;  // stored path -> contents
+};
+
+unpacked unpack(const fs::path& file)
+{
+    unpacked u;
+    bytes data = read_bytes(file);
+    scratch_dir scratch;
+    snprintf(temp_folder, sizeof temp_folder, "%s", scratch.path.c_str());
+    for (const section& s : sections_of(data)) {
+        const unsigned char* header = &data[size_t(s.offset)];
+        if (s.type == 'V') u.vars = reinterpret_cast<const char*>(header + section_header_size);
+        if (s.type != 'F') continue;
+        unsigned char* plain = descramble_section(header);
+        char* path = extract_file(plain, section_payload_length(header));
+        if (path) u.files[fs::relative(path, scratch.path).string()] = read_text(path);
+        track_free(plain, 1);
+        track_free(path, 1);
+    }
+    temp_folder[0] = 0;
+    return u;
+}
+
+TEST(PackDesktop, TheSplashComesFromTheOptionOrTheMainJarsManifest)
+{
+    const char* jar_tool = "/usr/lib/jvm/java-17-openjdk-amd64/bin/jar";
+    if (!fs::exists(jar_tool)) GTEST_SKIP() << "no jar tool";
+    scratch_dir scratch;
+    const std::string gif = "GIF89a" + random_text(300, 7), png = "\x89PNG\r\n\x1a\n" + random_text(200, 8),
+                      jpeg = "\xff\xd8\xff" + random_text(100, 9);
+    write_text(scratch.path / "own.png", png);
+    // Two jars with images of their own (deflated by the jar tool); only
+    // app.jar names the main class.
+    auto make_jar = [&](const std::string& name, const std::string& manifest, const std::string& entry,
+                        const std::string& image) {
+        fs::path folder = scratch.path / (name + ".d");
+        write_text(folder / entry, image);
+        write_text(scratch.path / (name + ".mf"), manifest);
+        run_result r = run_program({jar_tool, "cfm", (scratch.path / name).string(),
+                                    (scratch.path / (name + ".mf")).string(), "-C", folder.string(), "."});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+    };
+    make_jar("lib.jar", "SplashScreen-Image: pic.jpg\n", "pic.jpg", jpeg);
+    make_jar("app.jar", "Main-Class: app.Main\nSplashScreen-Image: img/Splash.gif\n", "img/Splash.gif", gif);
+    make_jar("gone.jar", "Main-Class: app.Main\nSplashScreen-Image: img/none.gif\n", "img/other.gif", gif);
+    const std::string lib = (scratch.path / "lib.jar").string(), app = (scratch.path / "app.jar").string();
+    struct splash_case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string stored, image;
+    };
+    const splash_case cases[] = {
+        {"the jar of the main class", {"--jar", lib, "--jar", app, "--main", "app.Main"}, "glimvane-splash.gif", gif},
+        {"the first jar when none names the main class", {"--jar", lib, "--jar", app, "--main", "x.Y"},
+         "glimvane-splash.jpg", jpeg},
+        {"--splash before any manifest", {"--jar", app, "--main", "app.Main", "--splash", (scratch.path / "own.png").string()},
+         "glimvane-splash.png", png},
+        {"a file, not a jar, has no manifest that counts", {"--file", app, "--main", "app.Main"}, "", ""},
+    };
+    fs::path out = scratch.path / "pkg";
+    for (const splash_case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = {"--stub", GLIMVANE_STUB, "--out", out.string()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        run_result r = run_pack(args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        unpacked u = unpack(out);
+        char* key = get_var(u.vars.c_str(), "splash", nullptr);
+        EXPECT_EQ(key ? std::string(key) : "", c.stored) << u.vars;
+        if (!c.stored.empty()) EXPECT_EQ(u.files[c.stored], c.image);
+    }
+    run_result gone = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--jar",
+                                (scratch.path / "gone.jar").string(), "--main", "app.Main"});
+    EXPECT_EQ(gone.exit_code, 1);
+    EXPECT_NE(gone.err.find("its manifest's SplashScreen-Image 'img/none.gif' is not in the jar"), std::string::npos)
+        << gone.err;
+}
+
+TEST(PackDesktop, OneInstanceWithOrWithoutAMethod)
+{
+    scratch_dir scratch;
+    fs::path out = scratch.path / "pkg";
+    struct instance_case {
+        std::vector<std::string> args;
+        std::string value;
+    };
+    const instance_case cases[] = {
+        {{"--single-instance", "app.Main.open"}, "app.Main.open"},
+        {{"--single-instance=app.Main$Files.open"}, "app.Main$Files.open"},
+        // The next word is an option: no method.
+        {{"--single-instance", "--var", "x=1"}, ""},
+    };
+    for (const instance_case& c : cases) {
+        std::vector<std::string> args = {"--stub", GLIMVANE_STUB, "--out", out.string(), "--var", "main=M"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        run_result r = run_pack(args);
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        char* value = get_var(unpack(out).vars.c_str(), "singleinstance", nullptr);
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(std::string(value), c.value);
+    }
 }
 
 TEST(PackOutput, TheNextPackRemovesWhatAKilledPackLeftButNotWhatARunningOneWrites)
