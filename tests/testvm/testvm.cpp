@@ -351,7 +351,8 @@ extern "C" __declspec(dllexport) jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void
             // Loaded with the VM, it takes its descriptors from the standard
             // handles of this moment.
             if (HMODULE crt = LoadLibraryA(v))
-                dump_write = reinterpret_cast<int(__cdecl*)(int, const void*, unsigned)>(GetProcAddress(crt, "_write"));
+                dump_write = reinterpret_cast<int(__cdecl*)(int, const void*, unsigned)>(
+                    reinterpret_cast<void*>(GetProcAddress(crt, "_write")));
         }
         if (strcmp(option, "exit") == 0) exit_hook = reinterpret_cast<void(JNICALL*)(jint)>(args->options[i].extraInfo);
         if (strcmp(option, "abort") == 0) abort_hook = reinterpret_cast<void(JNICALL*)()>(args->options[i].extraInfo);

@@ -916,7 +916,9 @@ TEST(PackDesktop, TheSplashComesFromTheOptionOrTheMainJarsManifest)
         unpacked u = unpack(out);
         char* key = get_var(u.vars.c_str(), "splash", nullptr);
         EXPECT_EQ(key ? std::string(key) : "", c.stored) << u.vars;
-        if (!c.stored.empty()) EXPECT_EQ(u.files[c.stored], c.image);
+        if (!c.stored.empty()) {
+            EXPECT_EQ(u.files[c.stored], c.image);
+        }
     }
     run_result gone = run_pack({"--stub", GLIMVANE_STUB, "--out", out.string(), "--jar",
                                 (scratch.path / "gone.jar").string(), "--main", "app.Main"});
