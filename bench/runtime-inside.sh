@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Packages that carry their runtime (not part of the test run): the example
 # hello packed with --runtime of a jlink image of OpenJDK 17, java.base
-# alone and java.desktop, each plain and --compress, against `java -cp` of
+# alone and java.desktop, each plain and --compress, and java.desktop as
+# jlink compresses and strips it, packed --compress, against `java -cp` of
 # the installed runtime. Goals: a later launch at most 1.0 times java -cp,
 # the first launch (the runtime extracted) at most 2.5 times.
 #
@@ -33,16 +34,24 @@ trap 'rm -rf "$work"' EXIT
 export TMPDIR=$work/tmp
 mkdir -p "$TMPDIR" "$work/json" "$work/caches"
 
+# image name, jlink options; "small" is the image jlink itself compresses
+# and strips, packed --compress only.
+images=("base|--add-modules java.base" "desktop|--add-modules java.desktop"
+        "desktop-small|--add-modules java.desktop --compress=2 --strip-debug --no-header-files --no-man-pages")
 names=()
-for modules in java.base java.desktop; do
-  "$jdk/bin/jlink" --add-modules "$modules" --output "$work/image-$modules" >/dev/null
-  for compress in "" --compress; do
-    name=${modules#java.}${compress:+-compressed}
+for entry in "${images[@]}"; do
+  image=${entry%%|*}
+  # shellcheck disable=SC2086
+  "$jdk/bin/jlink" ${entry#*|} --output "$work/image-$image" >/dev/null
+  modes=("" --compress)
+  [[ $image == *-small ]] && modes=(--compress)
+  for compress in "${modes[@]}"; do
+    name=$image${compress:+-compressed}
     start=$(date +%s.%N)
-    "$pack" --stub "$stub" --out "$work/$name" --jar "$hello" --main example.Hello --runtime "$work/image-$modules" \
+    "$pack" --stub "$stub" --out "$work/$name" --jar "$hello" --main example.Hello --runtime "$work/image-$image" \
       $compress >/dev/null
     end=$(date +%s.%N)
-    echo "$name: $(stat -c %s "$work/$name") bytes, image $(du -sb "$work/image-$modules" | cut -f1) bytes," \
+    echo "$name: $(stat -c %s "$work/$name") bytes, image $(du -sb "$work/image-$image" | cut -f1) bytes," \
       "packed in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.1f s", b - a }')"
     names+=("$name")
   done
