@@ -45,11 +45,6 @@ const size_t cache_path_buffer = 1024;
 const int lock_attempts = 20;
 const int lock_pause_ms = 5;
 
-bool cached_type(char type)
-{
-    return type == 'F' || type == 'B' || type == compressed_type;
-}
-
 // A tracked text that grows by doubling: a stamp of thousands of lines costs
 // a few copies, not one per line.
 struct text_builder {
@@ -99,7 +94,7 @@ text_builder stamp_head(const launch_state& launch)
 int32_t cached_files(const launch_state& launch)
 {
     int32_t count = 0;
-    for (int32_t i = 0; i < launch.found; i++) count += cached_type(section_type(launch.table[i]));
+    for (int32_t i = 0; i < launch.found; i++) count += file_section_type(section_type(launch.table[i]));
     return count;
 }
 
@@ -208,7 +203,7 @@ void extract_share(int thread)
 {
     for (int32_t i; !job.failed.load() && (i = job.next.fetch_add(1)) < job.launch->found;) {
         const unsigned char* header = job.launch->table[i];
-        if (!cached_type(section_type(header))) continue;
+        if (!file_section_type(section_type(header))) continue;
         job.written[i] = extract_section(header, job.staging, thread);
         if (!job.written[i]) job.failed.store(true);
     }
@@ -233,7 +228,7 @@ bool extract_into(const launch_state& launch, const char* staging, const text_bu
     job.done.store(false);
     int64_t bytes = 0;
     for (int32_t i = 0; i < launch.found; i++)
-        if (cached_type(section_type(launch.table[i]))) bytes += section_payload_length(launch.table[i]);
+        if (file_section_type(section_type(launch.table[i]))) bytes += section_payload_length(launch.table[i]);
     if (bytes < two_threads_from || !start_thread(helper_share)) job.done.store(true);
     extract_share(0);
     while (!job.done.load(std::memory_order_acquire)) os_sleep_ms(1);
@@ -245,7 +240,7 @@ bool extract_into(const launch_state& launch, const char* staging, const text_bu
     for (int32_t i = 0; i < launch.found; i++) {
         char* full = job.written[i];
         int64_t size = 0, time = 0;
-        if (written && cached_type(section_type(launch.table[i]))) {
+        if (written && file_section_type(section_type(launch.table[i]))) {
             written = os_file_info(full, &size, &time, nullptr);
             if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
         }
@@ -536,7 +531,8 @@ void stage_cache(launch_state& launch)
             log_line(log_cache_hit, folder);
         } else {
             log_line(log_cache_miss, problem);
-            ready = fill_cache(launch, folder, head);
+            check_file_sections(launch);
+            ready = !launch.error && fill_cache(launch, folder, head);
         }
         track_free(head.text, 1516);
     }

@@ -24,6 +24,7 @@ struct launch_state {
     char* vm_library;             // the chosen runtime's VM library, or null
     char* cache_folder;  // fast start: the package's own cache folder; null otherwise
     bool handed_over;    // the package's running instance took this launch's words
+    bool unchecked_files;  // file sections whose payload signatures wait for check_file_sections
 };
 
 // Stages 1 to 15. Stages that need earlier results run only while there is
@@ -33,6 +34,10 @@ void prepare_launch(launch_state& launch, int count, char** words);
 
 // Single stages, each keeping the rule above.
 void stage_vars(launch_state& launch);          // 7: the Vars text, error 98
+// The payload signatures of the file sections that the scan left (without
+// error): error 91 when one fails. Each launch checks them once, before
+// any of their bytes is extracted.
+void check_file_sections(launch_state& launch);
 void stage_temp_folder(launch_state& launch);   // 9: errors 23, 22, 40
 void stage_class_path(launch_state& launch);    // 10
 void stage_library_path(launch_state& launch);  // 12: error 24

@@ -36,6 +36,11 @@ void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length
 // n + 10 to the payload's end. Only launchers of package format 1.1 and
 // later know the type; older ones pass over it.
 const char compressed_type = 'C';
+// The sections that hold a file to extract (the installer J apart).
+inline bool file_section_type(char type)
+{
+    return type == 'F' || type == 'B' || type == compressed_type;
+}
 struct file_record {
     const char* path;  // NUL-terminated inside the record
     const unsigned char* contents;

@@ -262,6 +262,61 @@ TEST(FastStart, AChangedPackageOrCacheIsExtractedAgain)
     EXPECT_EQ(value_of(log, "java.class.path").find(folder.string()), std::string::npos);
 }
 
+// A copy of the package with one byte changed in its last file section:
+// copies share the cache (the section's header still names the same
+// signature), and a running builder keeps the package itself busy.
+fs::path damaged_copy(const fs::path& exe)
+{
+    fs::path copy = exe.parent_path() / "damaged";
+    fs::copy_file(exe, copy);
+    std::fstream file(copy, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(-1, std::ios::end);
+    char last = char(file.get());
+    file.seekp(-1, std::ios::end);
+    file.put(char(last ^ 1));
+    EXPECT_TRUE(file.good()) << copy;
+    return copy;
+}
+
+// The damaged byte is caught before any of the section's bytes is
+// extracted, but a launch that starts from a complete cache never reads
+// the section and runs the files the cache holds; without fast start the
+// check still comes before the temp folder.
+
+TEST(FastStart, AFileSectionIsCheckedWhenItIsExtracted)
+{
+    fast_package p;
+    fs::path data = p.root / "data.txt";
+    write_text(data, "data");
+    p.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", data.string(), "--fast-start"});
+    ASSERT_TRUE(p.quiet({}, hello));
+    fs::path folder = p.folder();
+    fs::path damaged = damaged_copy(p.exe);
+    run_result r = run_program({damaged.string(), "-D*"}, p.env());
+    EXPECT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_EQ(value_of(log_texts(r.out), "cache.hit"), folder.string());
+    EXPECT_EQ(read_text(folder / "data.txt"), "data");
+
+    // The same package with a cache folder of its own, still empty.
+    fs::path fresh = p.root / "fresh";
+    std::vector<std::string> env = p.env();
+    env.back() = "XDG_CACHE_HOME=" + fresh.string();
+    r = run_program({damaged.string(), "-D*"}, env);
+    EXPECT_EQ(r.exit_code, 91) << r.out << r.err;
+    EXPECT_NE(r.out.find("91: EXE section digital signature check failed"), std::string::npos) << r.out;
+    EXPECT_EQ(value_of(log_texts(r.out), "cache.miss"), "no stamp");
+    std::vector<std::string> made;
+    for (const auto& e : fs::directory_iterator(fresh / "glimvane")) made.push_back(e.path().filename().string());
+    EXPECT_EQ(made, std::vector<std::string>{folder.filename().string() + ".lock"}) << "nothing was staged";
+    EXPECT_TRUE(p.temp_removed());
+
+    fast_package plain;
+    plain.pack({"--jar", GLIMVANE_EXAMPLE_JAR, "--main", "example.Hello", "--file", data.string()});
+    r = run_program({damaged_copy(plain.exe).string(), "-D*"}, plain.env());
+    EXPECT_EQ(r.exit_code, 91) << r.out << r.err;
+    EXPECT_EQ(value_of(log_texts(r.out), "temp.folder"), "") << "nothing was made for the launch";
+}
+
 TEST(FastStart, LaunchesStartedTogetherAllRunAndShareOneCache)
 {
     fast_package p;
