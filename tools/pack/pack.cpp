@@ -843,6 +843,9 @@ std::string pack(const pack_request& request)
         }
         s.payload = record_length(s.stored.size(), s.size);
         if (request.compress && !s.source.empty() && !getjava && !(error = plan_compressed(s)).empty()) return error;
+        if (s.type == compressed_type && s.stored == std::string(runtime_folder) + "/lib/modules" &&
+            s.compressed * 2 < s.size)
+            tell(text_note, format(text_modules_inflated, request.runtime.c_str(), s.size / 1e6, s.compressed / 1e6));
         plan.push_back(s);
     }
     for (const std::string& source : request.payloads) {

@@ -1088,6 +1088,20 @@ TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.name << ": " << r.err;
     }
 
+    // A lib/modules that --compress shrinks to less than half was not compressed by jlink: the packer
+    // says what that costs the first launch. One that jlink compressed (here random bytes) passes.
+    for (bool shrinks : {true, false}) {
+        write_text(linux64 / "lib" / "modules", shrinks ? std::string(200000, 'm') : random_text(200000, 7));
+        std::vector<std::string> compressed = words;
+        compressed.push_back("--compress");
+        r = run_pack(compressed);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        bool noted = r.err.find("note: --runtime '" + linux64.string() + "': its lib/modules (0.2 MB) compresses to") !=
+                     std::string::npos;
+        EXPECT_EQ(noted, shrinks) << r.err;
+    }
+    fs::remove(linux64 / "lib" / "modules");
+
     // Packed on Linux for Windows: a Windows runtime goes with the Windows stub, a Linux one does not.
     if (!*GLIMVANE_WIN64_STUB || !fs::exists(GLIMVANE_WIN64_STUB)) return;
     words[1] = GLIMVANE_WIN64_STUB;
