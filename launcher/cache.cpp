@@ -94,7 +94,8 @@ text_builder stamp_head(const launch_state& launch)
 int32_t cached_files(const launch_state& launch)
 {
     int32_t count = 0;
-    for (int32_t i = 0; i < launch.found; i++) count += file_section_type(section_type(launch.table[i]));
+    for (int32_t i = 0; i < launch.found; i++)
+        count += file_section_type(section_type(launch.table[i])) && section_starts_file(launch.table[i]);
     return count;
 }
 
@@ -187,7 +188,8 @@ const char* stamp_problem(const launch_state& launch, const char* folder, const 
 // A first launch extracts on two cores when the package is large: a
 // helper thread takes sections from the same counter as the launch, so
 // that large files (a packed runtime's modules and VM library) are
-// written, and inflated, side by side.
+// written, and inflated, side by side; compressed ones in parts, so that
+// both threads share even the largest.
 const int64_t two_threads_from = 4 << 20;
 struct extraction {
     const launch_state* launch;
@@ -240,7 +242,8 @@ bool extract_into(const launch_state& launch, const char* staging, const text_bu
     for (int32_t i = 0; i < launch.found; i++) {
         char* full = job.written[i];
         int64_t size = 0, time = 0;
-        if (written && file_section_type(section_type(launch.table[i]))) {
+        // A file in parts has one line, once every part is written.
+        if (written && file_section_type(section_type(launch.table[i])) && section_starts_file(launch.table[i])) {
             written = os_file_info(full, &size, &time, nullptr);
             if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
         }

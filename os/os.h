@@ -148,6 +148,10 @@ void os_dir_close(os_dir* dir);
 // A file created (or truncated) for reading and writing, shared with others.
 struct os_file;
 os_file* os_file_create(const char* path);
+// The file opened for writing at `offset`, created when missing and never
+// truncated: threads write the pieces of one file side by side, each
+// through a handle of its own.
+os_file* os_file_open_at(const char* path, uint64_t offset);
 // One write call; the number of bytes written, -1 on failure.
 long os_file_write(os_file* file, const void* data, size_t length);
 void os_file_close(os_file* file);

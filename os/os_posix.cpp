@@ -315,6 +315,18 @@ os_file* os_file_create(const char* path)
     return new os_file{fd};
 }
 
+os_file* os_file_open_at(const char* path, uint64_t offset)
+{
+    if (os_fault_hit(OS_CALL_FILE_CREATE)) return nullptr;
+    int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0700);
+    if (fd < 0) return nullptr;
+    if (lseek(fd, off_t(offset), SEEK_SET) != off_t(offset)) {
+        close(fd);
+        return nullptr;
+    }
+    return new os_file{fd};
+}
+
 long os_file_write(os_file* file, const void* data, size_t length)
 {
     if (os_fault_hit(OS_CALL_FILE_WRITE)) return -1;

@@ -352,6 +352,20 @@ os_file* os_file_create(const char* path)
     return new os_file{h};
 }
 
+os_file* os_file_open_at(const char* path, uint64_t offset)
+{
+    if (os_fault_hit(OS_CALL_FILE_CREATE)) return nullptr;
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    LARGE_INTEGER at;
+    at.QuadPart = LONGLONG(offset);
+    if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    return new os_file{h};
+}
+
 long os_file_write(os_file* file, const void* data, size_t length)
 {
     if (os_fault_hit(OS_CALL_FILE_WRITE)) return -1;

@@ -100,22 +100,23 @@ bool inflate_into(os_file* file, const unsigned char* data, size_t stored, uint3
 }
 
 // How the contents of a record are stored.
-enum record_kind { RECORD_PLAIN, RECORD_SCRAMBLED, RECORD_COMPRESSED };
+enum record_kind { RECORD_PLAIN, RECORD_SCRAMBLED, RECORD_COMPRESSED, RECORD_PART };
 
 // Creates the file and writes the record's `r.size` plain bytes into it:
 // `data` as it stands, in one write call; descrambled chunk by chunk from
 // the payload bytes at positions first, first + 1, ...; or inflated from
 // its `r.stored` bytes. A compressed record that fails its checks leaves
-// no file.
+// no file. A part is written at its offset into the file, which the other
+// parts share: a failed one leaves the file as it is, and the launch fails.
 bool write_file_from(const char* path, const unsigned char* data, const file_record& r, record_kind kind,
                      size_t first, stream_buffers& b)
 {
-    os_file* file = os_file_create(path);
+    os_file* file = kind == RECORD_PART ? os_file_open_at(path, r.offset) : os_file_create(path);
     if (!file) return false;
     bool written = true;
     if (kind == RECORD_PLAIN) {
         written = write_all(file, data, r.size);
-    } else if (kind == RECORD_COMPRESSED) {
+    } else if (kind == RECORD_COMPRESSED || kind == RECORD_PART) {
         written = inflate_into(file, data, r.stored, r.size, r.crc, b);
     } else {
         for (size_t at = 0; written && at < r.size; at += stream_chunk) {
@@ -148,7 +149,10 @@ char* extract_record(const unsigned char* data, int32_t length, record_kind kind
         record = head;
     }
     file_record r;
-    if (!read_record(record, length, &r, kind == RECORD_COMPRESSED)) {
+    record_form form = kind == RECORD_PART ? RECORD_FORM_PART
+                       : kind == RECORD_COMPRESSED ? RECORD_FORM_COMPRESSED
+                                                   : RECORD_FORM_PLAIN;
+    if (!read_record(record, length, &r, form)) {
         os_set_last_error(os_error_invalid_data);
         return nullptr;
     }
@@ -165,7 +169,7 @@ char* extract_record(const unsigned char* data, int32_t length, record_kind kind
     } else {
         written = write_file_from(full, data + offset, r, kind, offset, b);
         // A damaged stream stays damaged: only a missing folder is worth a retry.
-        bool damaged = kind == RECORD_COMPRESSED && os_last_error() == os_error_invalid_data;
+        bool damaged = form != RECORD_FORM_PLAIN && os_last_error() == os_error_invalid_data;
         if (!written && !damaged) {
             make_dirs(folder, r.path);
             written = write_file_from(full, data + offset, r, kind, offset, b);
@@ -198,22 +202,36 @@ uint32_t get32(const unsigned char* p)
 
 }  // namespace
 
-bool read_record(const unsigned char* record, int32_t length, file_record* out, bool compressed)
+bool read_record(const unsigned char* record, int32_t length, file_record* out, record_form form)
 {
-    if (length < 10) return false;
+    int64_t head = form == RECORD_FORM_PART ? 18 : 10;
+    if (length < head) return false;
     int64_t n = record[0];
-    if (n + 10 > length) return false;
+    if (n + head > length) return false;
     // The path's NUL must come before offset n + 6.
     if (!memchr(record + 1, 0, size_t(n + 5))) return false;
     uint32_t s = get32(record + n + 6);
-    int64_t stored = compressed ? length - (n + 10) : int64_t(s);
-    if (n + 10 + stored > length) return false;
+    int64_t stored = form == RECORD_FORM_PLAIN ? int64_t(s) : length - (n + head);
+    if (n + head + stored > length) return false;
+    uint32_t offset = form == RECORD_FORM_PART ? get32(record + n + 10) : 0;
+    uint32_t whole = form == RECORD_FORM_PART ? get32(record + n + 14) : s;
+    if (uint64_t(offset) + s > whole) return false;
     out->path = reinterpret_cast<const char*>(record + 1);
-    out->contents = record + n + 10;
+    out->contents = record + n + head;
     out->size = s;
     out->stored = uint32_t(stored);
-    out->crc = compressed ? get32(record + n + 2) : 0;
+    out->crc = form == RECORD_FORM_PLAIN ? 0 : get32(record + n + 2);
+    out->offset = offset;
+    out->whole = whole;
     return true;
+}
+
+bool section_starts_file(const unsigned char* header)
+{
+    file_record r;
+    return section_type(header) != compressed_part_type ||
+           !read_record(header + section_header_size, section_payload_length(header), &r, RECORD_FORM_PART) ||
+           r.offset == 0;
 }
 
 bool record_path_safe(const char* path)
@@ -244,14 +262,18 @@ char* extract_file(const unsigned char* record, int32_t length)
 
 char* extract_section(const unsigned char* header, const char* folder, int thread)
 {
-    return extract_record(header + section_header_size, section_payload_length(header),
-                          section_type(header) == compressed_type ? RECORD_COMPRESSED : RECORD_SCRAMBLED,
+    char type = section_type(header);
+    record_kind kind = type == compressed_type        ? RECORD_COMPRESSED
+                       : type == compressed_part_type ? RECORD_PART
+                                                      : RECORD_SCRAMBLED;
+    return extract_record(header + section_header_size, section_payload_length(header), kind,
                           folder ? folder : temp_folder, thread);
 }
 
 bool write_whole_file(const char* path, const void* data, size_t length)
 {
-    file_record r{path, static_cast<const unsigned char*>(data), uint32_t(length), uint32_t(length), 0};
+    file_record r{path, static_cast<const unsigned char*>(data), uint32_t(length), uint32_t(length), 0, 0,
+                  uint32_t(length)};
     return write_file_from(path, r.contents, r, RECORD_PLAIN, 0, buffer_sets[0]);
 }
 

@@ -35,23 +35,38 @@ void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length
 // NUL; s is the plain size, and a zlib stream of the contents runs from
 // n + 10 to the payload's end. Only launchers of package format 1.1 and
 // later know the type; older ones pass over it.
+//
+// A large file is packed compressed in parts (type P, package format 1.2),
+// so that extraction threads inflate its pieces side by side: the head of
+// type C, s being the part's plain size and the CRC-32 its own, then at
+// n + 10 the part's offset in the file and at n + 14 the whole file's
+// size, and the part's zlib stream from n + 18 to the payload's end. The
+// parts of a file follow each other in the order of their offsets.
 const char compressed_type = 'C';
-// The sections that hold a file to extract (the installer J apart).
+const char compressed_part_type = 'P';
+// The sections that hold a file or a part of one (the installer J apart).
 inline bool file_section_type(char type)
 {
-    return type == 'F' || type == 'B' || type == compressed_type;
+    return type == 'F' || type == 'B' || type == compressed_type || type == compressed_part_type;
 }
+enum record_form { RECORD_FORM_PLAIN, RECORD_FORM_COMPRESSED, RECORD_FORM_PART };
 struct file_record {
     const char* path;  // NUL-terminated inside the record
     const unsigned char* contents;
     uint32_t size;    // plain bytes
     uint32_t stored;  // bytes at contents: size, or the compressed stream's
     uint32_t crc;     // of the plain contents; compressed records only
+    uint32_t offset;  // parts: where the contents go in the file; 0 otherwise
+    uint32_t whole;   // parts: the whole file's size; size otherwise
 };
-// False when the record breaks its own bounds: fewer than 10 bytes, no NUL
-// before offset n + 6, or n + 10 + s beyond `length` (for a compressed
-// record the stream takes the rest, and s is not bounded here).
-bool read_record(const unsigned char* record, int32_t length, file_record* out, bool compressed = false);
+// False when the record breaks its own bounds: fewer than 10 bytes (18
+// for a part), no NUL before offset n + 6, or n + 10 + s beyond `length`
+// (for a compressed record or a part the stream takes the rest, and s is
+// not bounded here; a part must lie inside its file).
+bool read_record(const unsigned char* record, int32_t length, file_record* out, record_form form = RECORD_FORM_PLAIN);
+// True unless the file section whose header this is holds a part of a file
+// after its first: the sections that start a file, one per file.
+bool section_starts_file(const unsigned char* header);
 // False for a relative path that could lead outside the folder it is joined
 // to: empty, absolute ("\" or "/" first), a drive letter, or a ".." component
 // (also a component of dots and blanks such as "..." or ".. ", which Windows

@@ -8,7 +8,7 @@ struct format_block {
 // Initialised writable data read through volatile accesses, as the stub
 // configuration block: what the image says is what the launcher compares.
 extern format_block glimvane_format_block;
-__attribute__((used)) format_block glimvane_format_block = {"glimvane-reads-package-format=", "1.1"};
+__attribute__((used)) format_block glimvane_format_block = {"glimvane-reads-package-format=", "1.2"};
 
 const char* launcher_format()
 {

@@ -9,8 +9,10 @@
 
 // The Vars key that holds the format a package needs.
 const char* const needs_key = "needs";
-// The format of packages with compressed sections or a packed runtime.
+// The format of packages with compressed sections or a packed runtime,
+// and of those with files compressed in parts.
 const char* const format_compressed_runtime = "1.1";
+const char* const format_compressed_parts = "1.2";
 
 // The version of the format this launcher reads, such as "1.1".
 const char* launcher_format();

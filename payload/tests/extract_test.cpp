@@ -392,6 +392,52 @@ TEST_F(ExtractFile, CompressedSectionsInflateOnlyWhatTheirHeadPromises)
     }
 }
 
+// The head of a compressed record, then a part's offset and its file's size.
+std::string part_payload(const std::string& path, const std::string& plain, uint32_t offset, uint32_t whole,
+                         const std::string& stream)
+{
+    std::string head = compressed_payload(path, uint32_t(plain.size()), crc_of(plain), "");
+    for (uint32_t v : {offset, whole})
+        for (int i = 0; i < 4; i++) head += char(v >> (8 * i));
+    return head + stream;
+}
+
+// Parts land at their offsets whichever is written first, and each is
+// checked as a compressed record is; a part that would end beyond its
+// file's size is refused before anything is written.
+TEST_F(ExtractFile, PartsOfAFileFillItInAnyOrder)
+{
+    std::string a(300000, 'a'), b(200001, 'b');
+    uint32_t whole = uint32_t(a.size() + b.size());
+    bytes file = image();
+    int32_t first = add_section(file, compressed_part_type, part_payload("lib/p.bin", a, 0, whole, zlib_stream(a)));
+    int32_t second = add_section(file, compressed_part_type,
+                                 part_payload("lib/p.bin", b, uint32_t(a.size()), whole, zlib_stream(b)));
+    EXPECT_TRUE(section_starts_file(&file[size_t(first)]));
+    EXPECT_FALSE(section_starts_file(&file[size_t(second)]));
+    for (int32_t at : {second, first}) {
+        char* full = extract_section(&file[size_t(at)]);
+        EXPECT_NE(full, nullptr) << at;
+        track_free(full, 1);
+    }
+    EXPECT_TRUE(read_text(temp / "lib" / "p.bin") == a + b);
+
+    const struct {
+        const char* name;
+        std::string payload;
+    } refused[] = {
+        {"beyond its file", part_payload("lib/q.bin", b, whole - 1, whole, zlib_stream(b))},
+        {"a stream of other bytes", part_payload("lib/q.bin", b, 0, whole, zlib_stream(a))},
+        {"no room for its place", compressed_payload("lib/q.bin", 0, crc_of(""), "1234567")},
+    };
+    for (const auto& c : refused) {
+        bytes damaged = image();
+        int32_t at = add_section(damaged, compressed_part_type, c.payload);
+        EXPECT_EQ(extract_section(&damaged[size_t(at)]), nullptr) << c.name;
+        EXPECT_EQ(os_last_error(), os_error_invalid_data) << c.name;
+    }
+}
+
 TEST_F(ExtractFile, MakeDirsCreatesEveryFolderButTheFileName)
 {
     const char relative[] = "lib\\x86/a.dll";

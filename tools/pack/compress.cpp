@@ -11,12 +11,19 @@
 
 #include <zlib.h>
 
-bool deflate_file(const std::string& source, uint64_t size, const byte_sink& sink, uint32_t& crc, uint64_t& stored,
-                  std::string& error)
+bool deflate_file(const std::string& source, uint64_t offset, uint64_t size, uint64_t whole, const byte_sink& sink,
+                  uint32_t& crc, uint64_t& stored, std::string& error)
 {
     FILE* in = fopen(source.c_str(), "rb");
     if (!in) {
         error = format(text_cannot_read, source.c_str(), strerror(errno));
+        return false;
+    }
+    // Packages stay below 2 GB, and so does every file in them.
+    bool same = fseek(in, 0, SEEK_END) == 0 && uint64_t(ftell(in)) == whole && fseek(in, long(offset), SEEK_SET) == 0;
+    if (!same) {
+        fclose(in);
+        error = format(text_changed, source.c_str());
         return false;
     }
     z_stream z{};
@@ -31,9 +38,10 @@ bool deflate_file(const std::string& source, uint64_t size, const byte_sink& sin
     stored = 0;
     bool ok = true;
     for (int flush = Z_NO_FLUSH; ok && flush != Z_FINISH;) {
-        size_t n = fread(plain.data(), 1, plain.size(), in);
+        size_t want = size_t(std::min<uint64_t>(plain.size(), size - read));
+        size_t n = want ? fread(plain.data(), 1, want, in) : 0;
         read += n;
-        flush = n < plain.size() ? Z_FINISH : Z_NO_FLUSH;
+        flush = n < want || read == size ? Z_FINISH : Z_NO_FLUSH;
         sum = crc32(sum, plain.data(), uInt(n));
         z.next_in = plain.data();
         z.avail_in = uInt(n);

@@ -11,13 +11,14 @@
 // Receives the compressed bytes in pieces; false stops the stream.
 using byte_sink = std::function<bool(const unsigned char* data, size_t n)>;
 
-// Deflates the `size` bytes of the file `source` into `sink`, read through
-// a buffer of io_buffer_size; the CRC-32 of the plain bytes and the number
-// of compressed bytes come back. The same file gives the same stream
-// every time. False with the reason in `error`; a file of another size
-// than `size` has changed since it was planned.
-bool deflate_file(const std::string& source, uint64_t size, const byte_sink& sink, uint32_t& crc, uint64_t& stored,
-                  std::string& error);
+// Deflates the `size` bytes at `offset` of the file `source` (`whole`
+// bytes long) into `sink`, read through a buffer of io_buffer_size; the
+// CRC-32 of the plain bytes and the number of compressed bytes come back.
+// The same bytes give the same stream every time. False with the reason in
+// `error`; a file of another length than `whole` has changed since it was
+// planned.
+bool deflate_file(const std::string& source, uint64_t offset, uint64_t size, uint64_t whole, const byte_sink& sink,
+                  uint32_t& crc, uint64_t& stored, std::string& error);
 
 // A reader of the plain contents of a zlib stream of `stored` bytes, which
 // `compressed` reads: each read inflates from the stream's start, so that

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -199,27 +200,73 @@ file_reader stored_reader(window& w, uint64_t contents_at)
     };
 }
 
-// The record of a file section, read the way the launcher reads it.
-void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x, std::vector<packed_entry>& files,
-                  bool compressed)
+// The parts of a file compressed in parts, each with its own reader.
+struct file_part {
+    uint64_t offset, size;
+    file_reader read;
+};
+using file_parts = std::shared_ptr<std::vector<file_part>>;
+
+// A reader of a file from its parts: each piece of a read from the part
+// that holds it.
+file_reader parts_reader(file_parts parts)
 {
-    // n is one byte: the path, its NUL and the size lie in the first 265 bytes.
-    size_t head_size = size_t(std::min<int32_t>(length, 10 + 255));
+    return [parts](uint64_t offset, size_t n, unsigned char* out) {
+        for (const file_part& p : *parts) {
+            if (n == 0) break;
+            if (offset < p.offset || offset >= p.offset + p.size) continue;
+            size_t piece = size_t(std::min<uint64_t>(n, p.offset + p.size - offset));
+            if (!p.read(offset - p.offset, piece, out)) return false;
+            offset += piece;
+            out += piece;
+            n -= piece;
+        }
+        return n == 0;
+    };
+}
+
+// The record of a file section, read the way the launcher reads it. The
+// parts of a file join the entry of its first part when they follow it
+// without a gap; any other part is reported as damaged.
+void print_record(window& w, int32_t at, int32_t length, FILE* out, extraction& x, std::vector<packed_entry>& files,
+                  char type, file_parts& open_parts)
+{
+    bool part = type == compressed_part_type;
+    bool compressed = type == compressed_type || part;
+    // n is one byte: the path, its NUL, the size and a part's place lie in the first 273 bytes.
+    size_t head_size = size_t(std::min<int32_t>(length, 18 + 255));
     bytes head(head_size);
     if (head_size) memcpy(head.data(), w.at(uint64_t(at) + section_header_size, head_size), head_size);
     if (!compressed) descramble_bytes(head.data(), head.data(), head_size);
     file_record r;
-    if (!read_record(head.data(), length, &r, compressed)) {
+    record_form form = part ? RECORD_FORM_PART : compressed ? RECORD_FORM_COMPRESSED : RECORD_FORM_PLAIN;
+    bool joins = false;
+    bool readable = read_record(head.data(), length, &r, form);
+    if (readable && part && r.offset > 0) {
+        const file_part* last = open_parts && !open_parts->empty() ? &open_parts->back() : nullptr;
+        joins = last && !files.empty() && files.back().stored == r.path && files.back().size == r.whole &&
+                last->offset + last->size == r.offset;
+        readable = joins;
+    }
+    if (!readable) {
         fputs(text_inspect_bad_record, out);
         x.fail("", text_why_bounds, EINVAL);
         return;
     }
-    fprintf(out, compressed ? text_inspect_compressed : text_inspect_record, r.path, r.size);
     uint64_t position = uint64_t(r.contents - head.data());
     uint64_t contents_at = uint64_t(at) + section_header_size + position;
-    files.push_back({r.path, format("'%s'", r.path), r.size,
-                     compressed ? inflating_reader(stored_reader(w, contents_at), r.stored, r.size)
-                                : record_reader(w, contents_at, position)});
+    file_reader read = compressed ? inflating_reader(stored_reader(w, contents_at), r.stored, r.size)
+                                  : record_reader(w, contents_at, position);
+    if (part) {
+        fprintf(out, text_inspect_part, r.path, r.size, r.offset, r.whole);
+        if (r.offset == 0) open_parts = std::make_shared<std::vector<file_part>>();
+        open_parts->push_back({r.offset, r.size, read});
+        if (joins) return;
+        read = parts_reader(open_parts);
+    } else {
+        fprintf(out, compressed ? text_inspect_compressed : text_inspect_record, r.path, r.size);
+    }
+    files.push_back({r.path, format("'%s'", r.path), r.whole, read});
     std::string before = x.error;
     x.write(r.path);
     if (x.error != before) fputs(text_inspect_refused, out);
@@ -349,6 +396,7 @@ int inspect(const std::string& path, FILE* out)
     char first_type = 0;
     std::string vars;
     std::vector<packed_entry> files;
+    file_parts open_parts;
     bool signature_failed = false;
     int64_t end = 0;
     for (int32_t at = length > 0 ? next_header(w, 0, length) : 0; at > 0;) {
@@ -366,8 +414,8 @@ int inspect(const std::string& path, FILE* out)
             first_type = type;
             first_section = at;
         }
-        if (type == 'F' || type == 'B' || type == 'J' || type == compressed_type)
-            print_record(w, at, payload, out, x, files, type == compressed_type);
+        if (type == 'F' || type == 'B' || type == 'J' || type == compressed_type || type == compressed_part_type)
+            print_record(w, at, payload, out, x, files, type, open_parts);
         fputc('\n', out);
         if (type == 'V' && found == 0) vars = read_vars(w, at, payload, out);
         found++;

@@ -54,8 +54,10 @@ struct section_plan {
     std::string stored;  // the record's relative path (F, J and C)
     uint64_t size;       // bytes of the source file, or of the Vars text with its NUL
     uint64_t payload;    // payload bytes
-    uint32_t crc = 0;         // C: of the plain contents
-    uint64_t compressed = 0;  // C: bytes of the zlib stream
+    uint32_t crc = 0;         // C and P: of the plain contents
+    uint64_t compressed = 0;  // C and P: bytes of the zlib stream
+    uint64_t offset = 0;      // P: where the part's `size` bytes start in the source
+    uint64_t whole = 0;       // P: the source file's size
     const std::string* data = nullptr;  // the contents the packer holds, if any
 };
 
@@ -217,7 +219,7 @@ std::string value_of(const char* vars, const char* key, bool& present)
 }
 
 std::string check_vars(const pack_request& request, const std::vector<pack_file>& files, const std::string& splash,
-                       std::string& text)
+                       std::string& text, const char* needs)
 {
     // Each line with the option that writes it (null: --var).
     std::vector<std::pair<std::string, std::string>> lines;
@@ -229,7 +231,7 @@ std::string check_vars(const pack_request& request, const std::vector<pack_file>
     add(text_writer_packer, "packager", format("%s %s", pack_name, pack_version));
     // Only packages that hold what older launchers cannot read name a
     // format: the others stay as they were.
-    if (request.compress || !request.runtime.empty()) add(text_stub_too_old_options, needs_key, format_compressed_runtime);
+    if (request.compress || !request.runtime.empty()) add(text_stub_too_old_options, needs_key, needs);
     std::string jars;
     for (const pack_file& f : files)
         if (f.jar) jars += (jars.empty() ? "" : ";") + f.stored;
@@ -373,7 +375,8 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
 
     uint64_t hash = 0;
     uint64_t done = 0;
-    bool scramble = s.type != 'V' && s.type != 'Z' && s.type != compressed_type;
+    bool part = s.type == compressed_part_type;
+    bool scramble = s.type != 'V' && s.type != 'Z' && s.type != compressed_type && !part;
     auto emit = [&](unsigned char* data, size_t n) {
         if (scramble) scramble_bytes(data, data, n, size_t(done));
         hash ^= section_hash_terms(data, n, uint32_t(done));
@@ -384,16 +387,21 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
         bytes text(vars.begin(), vars.end());
         text.push_back(0);
         if (!emit(text.data(), text.size())) return write_error();
-    } else if (s.type == compressed_type) {
-        bytes record(record_length(s.stored.size(), 0));
+    } else if (s.type == compressed_type || part) {
+        const size_t n = s.stored.size();
+        bytes record(record_length(n, 0) + (part ? 8 : 0));
         put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
-        put32(&record[s.stored.size() + 2], s.crc);
+        put32(&record[n + 2], s.crc);
+        if (part) {
+            put32(&record[n + 10], uint32_t(s.offset));
+            put32(&record[n + 14], uint32_t(s.whole));
+        }
         if (!emit(record.data(), record.size())) return write_error();
         uint32_t crc = 0;
         uint64_t stored = 0;
         std::string error;
         bool written = true;
-        bool read = deflate_file(s.source, s.size, [&](const unsigned char* data, size_t n) {
+        bool read = deflate_file(s.source, s.offset, s.size, part ? s.whole : s.size, [&](const unsigned char* data, size_t n) {
             buffer.assign(data, data + n);
             return written = emit(buffer.data(), n);
         }, crc, stored, error);
@@ -429,21 +437,38 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
     return finish_section(file, at, header_at, head, done) ? "" : write_error();
 }
 
-// The file section `s` as a compressed one when its zlib stream is smaller
-// than its contents; the stream is made again, the same, when it is written.
-std::string plan_compressed(section_plan& s)
+// Files above this size are compressed in parts of it, which the
+// extraction threads of a first launch inflate side by side.
+const uint64_t part_size = 4 << 20;
+
+// The sections of the file section `s` (planned plain) when compressed:
+// one compressed section, or with `parts` (the stub reads them) the parts
+// of a file above part_size; `s` itself when the file does not shrink. The
+// streams are made again, the same, when they are written.
+std::string plan_compressed(const section_plan& s, bool parts, std::vector<section_plan>& out)
 {
-    std::string error;
-    uint32_t crc = 0;
-    uint64_t stored = 0;
-    if (!deflate_file(s.source, s.size, [](const unsigned char*, size_t) { return true; }, crc, stored, error))
-        return error;
-    if (stored < s.size) {
-        s.type = compressed_type;
-        s.crc = crc;
-        s.compressed = stored;
-        s.payload = record_length(s.stored.size(), stored);
+    std::vector<section_plan> planned;
+    uint64_t stored_in_all = 0;
+    bool split = parts && s.size > part_size;
+    for (uint64_t at = 0; at == 0 || at < s.size; at += part_size) {
+        section_plan p = s;
+        p.type = split ? compressed_part_type : compressed_type;
+        p.offset = at;
+        p.whole = s.size;
+        p.size = split ? std::min(part_size, s.size - at) : s.size;
+        std::string error;
+        if (!deflate_file(s.source, p.offset, p.size, s.size, [](const unsigned char*, size_t) { return true; }, p.crc,
+                          p.compressed, error))
+            return error;
+        p.payload = record_length(s.stored.size(), p.compressed) + (split ? 8 : 0);
+        stored_in_all += p.payload;
+        planned.push_back(p);
+        if (!split) break;
     }
+    if (stored_in_all < s.payload)
+        out.insert(out.end(), planned.begin(), planned.end());
+    else
+        out.push_back(s);
     return "";
 }
 
@@ -825,10 +850,15 @@ std::string pack(const pack_request& request)
     }
     if (!(error = check_nesting(files, windows)).empty()) return error;
     std::string vars;
-    if (!(error = check_vars(request, files, splash, vars)).empty()) return error;
+    if (!(error = check_vars(request, files, splash, vars, format_compressed_runtime)).empty()) return error;
 
     std::vector<section_plan> plan;
     plan.push_back({'V', "", "", vars.size() + 1, vars.size() + 1});
+    // Stubs of format 1.1 read compressed files whole only.
+    bool marked = false;
+    const bool parts = request.compress && parse_version(stub_format(stub.data(), stub.size(), marked).c_str(), 0) >=
+                                               parse_version(format_compressed_parts, 0);
+    bool parted = false;
     for (size_t i = 0; i < files.size(); i++) {
         bool getjava = !request.getjava.empty() && i + 1 == files.size();
         section_plan s{getjava ? 'J' : 'F', files[i].source, files[i].stored, 0, 0};
@@ -842,11 +872,25 @@ std::string pack(const pack_request& request)
             return error;
         }
         s.payload = record_length(s.stored.size(), s.size);
-        if (request.compress && !s.source.empty() && !getjava && !(error = plan_compressed(s)).empty()) return error;
-        if (s.type == compressed_type && s.stored == std::string(runtime_folder) + "/lib/modules" &&
-            s.compressed * 2 < s.size)
-            tell(text_note, format(text_modules_inflated, request.runtime.c_str(), s.size / 1e6, s.compressed / 1e6));
-        plan.push_back(s);
+        if (!request.compress || s.source.empty() || getjava) {
+            plan.push_back(s);
+            continue;
+        }
+        size_t first = plan.size();
+        if (!(error = plan_compressed(s, parts, plan)).empty()) return error;
+        uint64_t compressed = 0;
+        for (size_t k = first; k < plan.size(); k++) {
+            compressed += plan[k].compressed;
+            parted = parted || plan[k].type == compressed_part_type;
+        }
+        if (plan[first].type != s.type && s.stored == std::string(runtime_folder) + "/lib/modules" &&
+            compressed * 2 < s.size)
+            tell(text_note, format(text_modules_inflated, request.runtime.c_str(), s.size / 1e6, compressed / 1e6));
+    }
+    // Parts need a launcher of their format.
+    if (parted) {
+        if (!(error = check_vars(request, files, splash, vars, format_compressed_parts)).empty()) return error;
+        plan[0].size = plan[0].payload = vars.size() + 1;
     }
     for (const std::string& source : request.payloads) {
         section_plan s{'Z', source, "", 0, 0};

@@ -220,6 +220,7 @@ const char* const text_inspect_block =
 const char* const text_inspect_section = "section %d at %d: type %c, payload %d bytes, signature %s";
 const char* const text_inspect_record = ", file '%s' (%u bytes)";
 const char* const text_inspect_compressed = ", file '%s' (%u bytes, compressed)";
+const char* const text_inspect_part = ", part of file '%s' (%u bytes at %u of %u, compressed)";
 const char* const text_inspect_runtime =
     "runtime: %s/, Java %s, %s, %llu bytes in %d files\n";
 const char* const text_inspect_format = "format: the package needs %s, the stub reads %s%s\n";

@@ -1056,7 +1056,7 @@ TEST_F(packed_app, ARuntimeIsPackedBelowRuntimeForTheStubsOSAndBitnessOnly)
     r = run_pack({"inspect", o});
     EXPECT_EQ(r.exit_code, 0) << r.out;
     for (const char* text : {"file 'runtime/lib/server/libjvm.so' (64 bytes)", "file 'runtime/bin/java'",
-                             "format: the package needs 1.1, the stub reads 1.1\n",
+                             "format: the package needs 1.1, the stub reads 1.2\n",
                              "runtime: runtime/, Java 17.0.9, Linux x86-64 (64-bit), 116 bytes in 3 files\n"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out;
 
@@ -1164,6 +1164,49 @@ bytes with_format(bytes image, const std::string& version)
     else
         std::copy(version.c_str(), version.c_str() + version.size() + 1, at + 32);
     return image;
+}
+
+// A file above 4 MB is compressed in parts of 4 MB that extract, in any
+// order, to the file; the package then needs format 1.2. A stub of format
+// 1.1 gets the file as one compressed section.
+TEST_F(packed_app, ALargeFileIsCompressedInPartsForStubsThatReadThem)
+{
+    std::string text;
+    for (int i = 0; text.size() < (9u << 20); i++) text += "line " + std::to_string(i % 977) + " of a large file\n";
+    text.resize(9u << 20);
+    write_text(in / "large.txt", text);
+    const std::string jar = (in / "app.jar").string();
+    fs::path stub11 = scratch.path / "stub11";
+    write_bytes(stub11, with_format(read_bytes(GLIMVANE_STUB), "1.1"));
+    for (const std::string& stub : {std::string(GLIMVANE_STUB), stub11.string()}) {
+        bool parts = stub == GLIMVANE_STUB;
+        run_result r = run_pack({"--stub", stub, "--out", out.string(), "--jar", jar, "--main", "M", "--file",
+                                 (in / "large.txt").string() + "=big/large.txt", "--compress"});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        bytes file = read_bytes(out);
+        std::vector<section> found = sections_of(file);
+        std::string types;
+        for (const section& s : found) types += s.type;
+        EXPECT_EQ(types, parts ? "VFPPPF" : "VFCF") << stub;
+        EXPECT_NE(vars_of(file).find(parts ? "\nneeds=1.2\n" : "\nneeds=1.1\n"), std::string::npos) << vars_of(file);
+        r = run_pack({"inspect", out.string()});
+        EXPECT_EQ(r.exit_code, 0) << r.out;
+        if (!parts) continue;
+        EXPECT_NE(r.out.find("part of file 'big/large.txt' (1048576 bytes at 8388608 of 9437184, compressed)"),
+                  std::string::npos) << r.out;
+
+        fs::path temp = scratch.path / "GVP";
+        fs::create_directories(temp);
+        snprintf(temp_folder, sizeof temp_folder, "%s", temp.c_str());
+        for (size_t i = found.size(); i-- > 0;) {
+            if (found[i].type != 'P') continue;
+            char* path = extract_section(&file[size_t(found[i].offset)]);
+            EXPECT_NE(path, nullptr) << i;
+            track_free(path, 1);
+        }
+        temp_folder[0] = 0;
+        EXPECT_TRUE(read_text(temp / "big" / "large.txt") == text);
+    }
 }
 
 TEST_F(packed_app, AStubTooOldForThePackageIsRefusedByThePackerAndAtLaunchWithError92)
