@@ -13,8 +13,9 @@ app="$work/app"
 mkdir -p "$app"
 install_runtime "$work/image"
 printf 'JAVA_VERSION="17.0.9"\nMODULES="java.base"\n' > "$work/image/release"
-# Large enough that a first launch extracts on two threads.
-mkdir -p "$work/image/lib" && head -c 6000000 /dev/urandom > "$work/image/lib/modules"
+# Large enough that a first launch extracts on two threads, and compressed
+# in two parts, which the threads write side by side into one file.
+mkdir -p "$work/image/lib" && head -c 4500000 /dev/urandom | base64 -w 0 > "$work/image/lib/modules"
 # A registered runtime that must lose to the packed one.
 install_runtime "$work/registered"
 trap 'reg_clear; rm -rf "$work"' EXIT
@@ -25,6 +26,9 @@ local_app=$(wine cmd /c echo %LOCALAPPDATA% 2>/dev/null | tr -d '\r')
 for compress in "" --compress; do
   exe=rt${compress:+-compressed}.exe
   pack_vm "$app/$exe" "" --runtime "$work/image" $compress
+  parts=$("$pack" inspect "$app/$exe" | grep -c "part of file 'runtime/lib/modules'" || true)
+  want=0 && [ -n "$compress" ] && want=2
+  [ "$parts" -eq "$want" ] || fail "$exe: lib/modules packed in $parts parts, not $want"
   for start in first second; do
     vm_launch "$app" "$exe" -D*
     [ $rc -eq 0 ] || fail "$exe, $start start: exit code $rc"
