@@ -197,9 +197,9 @@ const char* const text_runtime_jvm =
     "names beside the executable, so that one would never be used; leave out one of them";
 const char* const text_modules_inflated =
     "--runtime '%s': its lib/modules (%.1f MB) compresses to %.1f MB, so jlink did not compress it, and each "
-    "user's first launch inflates it whole on one core; an image linked with jlink --compress=2 (on Java 21 and "
-    "later --compress=zip-6) and --strip-debug makes a package of about the same size that starts its first "
-    "launch faster";
+    "user's first launch inflates all of it; an image linked with jlink --compress=2 (on Java 21 and later "
+    "--compress=zip-6) and --strip-debug makes a package of about the same size that starts its first launch "
+    "faster";
 const char* const text_runtime_no_release =
     "--runtime '%s': no release file with a JAVA_VERSION, so it is no runtime image; give the folder that "
     "holds bin, lib and release (a jlink --output, a JDK or a JRE)";
