@@ -371,6 +371,8 @@ TEST_F(ExtractFile, CompressedSectionsInflateOnlyWhatTheirHeadPromises)
         {"another checksum", compressed_payload("lib/c.bin", size, crc ^ 1, stream), false},
         {"stream cut short", compressed_payload("lib/c.bin", size, crc, stream.substr(0, stream.size() / 2)), false},
         {"bytes after the stream", compressed_payload("lib/c.bin", size, crc, stream + "x"), false},
+        {"its trailer left out", compressed_payload("lib/c.bin", size, crc, stream.substr(0, stream.size() - 4)), false},
+        {"a preset dictionary", compressed_payload("lib/c.bin", size, crc, "\x78\xbb" + stream.substr(2)), false},
         {"no stream", compressed_payload("lib/c.bin", size, crc, std::string(40, 'z')), false},
         {"a size of 4 GB less one", compressed_payload("lib/c.bin", 0xFFFFFFFFu, crc, stream), false},
         {"path leaving the folder", compressed_payload("../c.bin", uint32_t(text.size()), crc_of(text), zlib_stream(text)), false},
