@@ -133,5 +133,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     scramble_bytes(record.data(), section.data() + section_header_size, size);
     put_section_header(section.data(), 'F', section.data() + section_header_size, int32_t(size));
     FUZZ_CHECK(check_outcome(extract_section(section.data()), r, safe) == written);
+
+    // The same bytes as a compressed section and as a part of a file, read
+    // in place: no read past them, nothing written for a record that breaks
+    // its bounds or leaves the folder, and a part only inside its file.
+    for (char type : {compressed_type, compressed_part_type}) {
+        std::vector<unsigned char> stored(size_t(section_header_size) + size);
+        if (size) memcpy(stored.data() + section_header_size, record.data(), size);
+        put_section_header(stored.data(), type, stored.data() + section_header_size, int32_t(size));
+        file_record c;
+        bool fits = read_record(record.data(), int32_t(size), &c,
+                                type == compressed_type ? RECORD_FORM_COMPRESSED : RECORD_FORM_PART);
+        char* full = extract_section(stored.data());
+        if (!fits || !record_path_safe(c.path)) FUZZ_CHECK(!full);
+        if (full) FUZZ_CHECK(fs::file_size(full) == uint64_t(c.offset) + c.size && c.offset + uint64_t(c.size) <= c.whole);
+        track_free(full, 1);
+        empty_box();
+    }
     return 0;
 }

@@ -91,11 +91,17 @@ text_builder stamp_head(const launch_state& launch)
     return b;
 }
 
+// A section that starts a file of the cache: one per file, also for a file
+// in parts.
+bool starts_cached_file(const unsigned char* header)
+{
+    return file_section_type(section_type(header)) && section_starts_file(header);
+}
+
 int32_t cached_files(const launch_state& launch)
 {
     int32_t count = 0;
-    for (int32_t i = 0; i < launch.found; i++)
-        count += file_section_type(section_type(launch.table[i])) && section_starts_file(launch.table[i]);
+    for (int32_t i = 0; i < launch.found; i++) count += starts_cached_file(launch.table[i]);
     return count;
 }
 
@@ -243,7 +249,7 @@ bool extract_into(const launch_state& launch, const char* staging, const text_bu
         char* full = job.written[i];
         int64_t size = 0, time = 0;
         // A file in parts has one line, once every part is written.
-        if (written && file_section_type(section_type(launch.table[i])) && section_starts_file(launch.table[i])) {
+        if (written && starts_cached_file(launch.table[i])) {
             written = os_file_info(full, &size, &time, nullptr);
             if (written) add_text(stamp, text_stamp_file, (long long)size, (long long)time, full + prefix);
         }

@@ -229,7 +229,7 @@ uint32_t get32(const unsigned char* p)
 
 bool read_record(const unsigned char* record, int32_t length, file_record* out, record_form form)
 {
-    int64_t head = form == RECORD_FORM_PART ? 18 : 10;
+    int64_t head = 10 + (form == RECORD_FORM_PART ? part_place_size : 0);
     if (length < head) return false;
     int64_t n = record[0];
     if (n + head > length) return false;

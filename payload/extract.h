@@ -44,6 +44,7 @@ void descramble_bytes(const unsigned char* in, unsigned char* out, size_t length
 // parts of a file follow each other in the order of their offsets.
 const char compressed_type = 'C';
 const char compressed_part_type = 'P';
+const int part_place_size = 8;  // a part's offset and its file's size
 // The sections that hold a file or a part of one (the installer J apart).
 inline bool file_section_type(char type)
 {

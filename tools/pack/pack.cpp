@@ -389,7 +389,7 @@ std::string write_section(FILE* file, uint64_t& at, const section_plan& s, const
         if (!emit(text.data(), text.size())) return write_error();
     } else if (s.type == compressed_type || part) {
         const size_t n = s.stored.size();
-        bytes record(record_length(n, 0) + (part ? 8 : 0));
+        bytes record(record_length(n, 0) + (part ? part_place_size : 0));
         put_record_head(record.data(), s.stored.c_str(), uint32_t(s.size));
         put32(&record[n + 2], s.crc);
         if (part) {
@@ -460,7 +460,7 @@ std::string plan_compressed(const section_plan& s, bool parts, std::vector<secti
         if (!deflate_file(s.source, p.offset, p.size, s.size, [](const unsigned char*, size_t) { return true; }, p.crc,
                           p.compressed, error))
             return error;
-        p.payload = record_length(s.stored.size(), p.compressed) + (split ? 8 : 0);
+        p.payload = record_length(s.stored.size(), p.compressed) + (split ? part_place_size : 0);
         stored_in_all += p.payload;
         planned.push_back(p);
         if (!split) break;
@@ -819,9 +819,9 @@ std::string pack(const pack_request& request)
     if (!input_size(request.stub, stub_size, error) || !(error = load_stub(request, stub, block)).empty())
         return error;
     const bool windows = windows_image(stub.data(), stub.size());
+    bool marked = false;
+    const std::string reads = stub_format(stub.data(), stub.size(), marked);
     if (request.compress || !request.runtime.empty()) {
-        bool marked = false;
-        std::string reads = stub_format(stub.data(), stub.size(), marked);
         if (parse_version(reads.c_str(), 0) < parse_version(format_compressed_runtime, 0))
             return format(text_stub_too_old, request.stub.c_str(), reads.c_str(), text_stub_too_old_options,
                           format_compressed_runtime);
@@ -855,9 +855,7 @@ std::string pack(const pack_request& request)
     std::vector<section_plan> plan;
     plan.push_back({'V', "", "", vars.size() + 1, vars.size() + 1});
     // Stubs of format 1.1 read compressed files whole only.
-    bool marked = false;
-    const bool parts = request.compress && parse_version(stub_format(stub.data(), stub.size(), marked).c_str(), 0) >=
-                                               parse_version(format_compressed_parts, 0);
+    const bool parts = request.compress && parse_version(reads.c_str(), 0) >= parse_version(format_compressed_parts, 0);
     bool parted = false;
     for (size_t i = 0; i < files.size(); i++) {
         bool getjava = !request.getjava.empty() && i + 1 == files.size();
@@ -883,8 +881,8 @@ std::string pack(const pack_request& request)
             compressed += plan[k].compressed;
             parted = parted || plan[k].type == compressed_part_type;
         }
-        if (plan[first].type != s.type && s.stored == std::string(runtime_folder) + "/lib/modules" &&
-            compressed * 2 < s.size)
+        bool shrank = plan[first].type != s.type;
+        if (shrank && s.stored == std::string(runtime_folder) + "/lib/modules" && compressed * 2 < s.size)
             tell(text_note, format(text_modules_inflated, request.runtime.c_str(), s.size / 1e6, compressed / 1e6));
     }
     // Parts need a launcher of their format.
